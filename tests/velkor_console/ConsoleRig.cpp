@@ -5,6 +5,8 @@
 #include <QDialog>
 #include <QPushButton>
 #include <QTest>
+#include <chrono>
+#include <thread>
 
 #include "QtSerialLine.h"
 #include "ui_Mainunit.h"
@@ -142,10 +144,27 @@ void ScriptedValidator::QueuePolls(const std::vector<Bytes>& polls) {
   queuedPolls_.insert(queuedPolls_.end(), polls.begin(), polls.end());
 }
 
+void ScriptedValidator::SetAnswerDelay(uint8_t code, int ms) {
+  std::lock_guard lock(mutex_);
+  delays_[code] = ms;
+}
+
+size_t ScriptedValidator::QueuedPolls() const {
+  std::lock_guard lock(mutex_);
+  return queuedPolls_.size();
+}
+
 Bytes ScriptedValidator::Respond(const Bytes& request) {
   if (silent_ || request.size() < 4) return {};
-  std::lock_guard lock(mutex_);
   const uint8_t code = request[3];
+  int delayMs = 0;
+  {
+    std::lock_guard lock(mutex_);
+    const auto delay = delays_.find(code);
+    if (delay != delays_.end()) delayMs = delay->second;
+  }
+  if (delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+  std::lock_guard lock(mutex_);
   if (code == 0x33) {
     if (!queuedPolls_.empty()) {
       const Bytes data = queuedPolls_.front();

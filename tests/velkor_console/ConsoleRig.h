@@ -112,6 +112,10 @@ class ScriptedValidator {
   void SetAnswerData(uint8_t code, const Bytes& data);
   // The next Poll answers (each a list of data bytes), before the steady status takes over.
   void QueuePolls(const std::vector<Bytes>& polls);
+  // Answers requests with this command code only after a pause.
+  void SetAnswerDelay(uint8_t code, int ms);
+  // How many queued Poll answers have not been sent yet.
+  size_t QueuedPolls() const;
   // Stops answering altogether (true) or answers again (false).
   void SetSilent(bool silent) { silent_ = silent; }
 
@@ -127,6 +131,7 @@ class ScriptedValidator {
   Bytes pollData_;
   std::vector<Bytes> queuedPolls_;
   std::map<uint8_t, Bytes> answers_;
+  std::map<uint8_t, int> delays_;
 };
 
 // Standard answers of the scripted validator.
