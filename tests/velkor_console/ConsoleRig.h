@@ -12,12 +12,18 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <ostream>
 #include <vector>
 
 #include "ConsoleDialogs.h"
 #include "Mainunit.h"
 #include "PtyPeer.h"
 #include "SerialLine.h"
+
+// Failures print texts as texts.
+inline void PrintTo(const QString& text, std::ostream* os) {
+  *os << '"' << text.toStdString() << '"';
+}
 
 namespace consoletest {
 

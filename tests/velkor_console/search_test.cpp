@@ -8,6 +8,7 @@
 #include <QTest>
 
 #include "ConsoleRig.h"
+#include "bvsim.h"
 #include "ui_Mainunit.h"
 
 using namespace consoletest;
@@ -32,10 +33,11 @@ QStringList What(const std::vector<LineEvent>& events) {
 
 }  // namespace
 
-TEST(StartUpSearch, FindsTheValidatorOnCom3AfterAnAbsentAndASilentPortAndKeepsItOpen) {
+TEST(StartUpSearch, FindsTheSimulatorOnCom3AfterAnAbsentAndASilentPortAndKeepsItOpen) {
   testsupport::PtyPeer silent;
-  ScriptedValidator validator;
-  SetPorts({}, silent.SlavePath(), validator.peer.SlavePath());
+  bvsim::Simulator sim;
+  ASSERT_TRUE(sim.Start()) << sim.LastError();
+  SetPorts({}, silent.SlavePath(), sim.SlavePath());
   RecordingDialogs dialogs;
   LineRecorder recorder;
   QElapsedTimer clock;
@@ -47,7 +49,7 @@ TEST(StartUpSearch, FindsTheValidatorOnCom3AfterAnAbsentAndASilentPortAndKeepsIt
   // COM2 leaves one failure pair; COM3 answers (its status differs from 0: a separator), is
   // reported, and the single Poll that ends the search writes its status line.
   EXPECT_EQ(form.MessageLines(), (QStringList{kSep, "Time-out!", kSep, kSep,
-                                              "Device has found on COM3!", kSep, "* Idling"}));
+                                              "Device has found on COM3!", kSep, "* Power Up"}));
   ASSERT_NE(form.PortHandle, nullptr);
   EXPECT_FALSE(form.isVisible());  // all of it happened before the window was shown
   EXPECT_EQ(form.SerialPort.Dcb.BaudRate, 9600u);
@@ -56,7 +58,7 @@ TEST(StartUpSearch, FindsTheValidatorOnCom3AfterAnAbsentAndASilentPortAndKeepsIt
 
   // Each port that opened got its RTS pulse: low at open, high for about 50 ms, then about two
   // seconds for the validator to restart before the Poll.
-  for (const std::string& path : {silent.SlavePath(), validator.peer.SlavePath()}) {
+  for (const std::string& path : {silent.SlavePath(), sim.SlavePath()}) {
     const auto events = EventsOf(recorder, path);
     const QStringList what = What(events);
     ASSERT_GE(what.size(), 5) << path;
@@ -68,9 +70,11 @@ TEST(StartUpSearch, FindsTheValidatorOnCom3AfterAnAbsentAndASilentPortAndKeepsIt
   }
   EXPECT_EQ(What(EventsOf(recorder, silent.SlavePath())).last(), "close");
   // COM3 stays open: its last event is the single Poll; no acknowledgement was sent.
-  EXPECT_EQ(What(EventsOf(recorder, validator.peer.SlavePath())),
+  EXPECT_EQ(What(EventsOf(recorder, sim.SlavePath())),
             (QStringList{"open", "state rts 0", "rts 1", "rts 0", "write 33", "write 33"}));
-  EXPECT_EQ(validator.Frames(), (std::vector<Bytes>{frames::kPoll, frames::kPoll}));
+  const auto received = sim.ReceivedFrames();
+  ASSERT_EQ(received.size(), 2u);
+  for (const bvsim::Frame& frame : received) EXPECT_EQ(frame.bytes, frames::kPoll);
   EXPECT_EQ(silent.Requests(), (std::vector<Bytes>{frames::kPoll}));
 
   // The port found is the one every command uses.
@@ -78,7 +82,8 @@ TEST(StartUpSearch, FindsTheValidatorOnCom3AfterAnAbsentAndASilentPortAndKeepsIt
   const int before = static_cast<int>(form.MessageLines().size());
   Click(form.ui->BtnHold);
   EXPECT_EQ(form.MessageLines().mid(before), QStringList{"The Hold-command is executed"});
-  EXPECT_EQ(validator.Frames().back(), frames::kHold);
+  ASSERT_TRUE(sim.WaitForFrames(3, std::chrono::seconds(2)));
+  EXPECT_EQ(sim.ReceivedFrames().back().bytes, frames::kHold);
 }
 
 TEST(BusReset, ClosesTheOpenPortSearchesFromCom1AtTheChosenRateAndShowsItsProgress) {
