@@ -2,6 +2,8 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QStyle>
 #include <QThread>
 #include <QTimer>
@@ -22,6 +24,8 @@ constexpr unsigned long kFailedOpenPauseMs = 300;
 // The RTS pulse of the bus reset and the validator's restart time after it.
 constexpr int kRtsPulseMs = 50;
 constexpr int kRestartWaitMs = 2000;
+// The poll loop's pause between two passes.
+constexpr int kPollPauseMs = 100;
 
 // Command codes.
 constexpr uint8_t kCmdReset = 0x30;
@@ -452,6 +456,20 @@ void TMainForm::BtnStopPollClick() {
   PollActive = 0;
 }
 
+void TMainForm::PollPause() {
+  // About 100 ms between passes. The window's events (Stop Poll, closing, the controls left
+  // enabled) are handled as they arrive; the thread sleeps in between instead of waking every
+  // 10 ms to look for them.
+  QElapsedTimer paused;
+  paused.start();
+  QEventLoop pause;
+  QTimer::singleShot(kPollPauseMs, Qt::PreciseTimer, &pause, &QEventLoop::quit);
+  pause.exec();
+  // An event loop returns at once while the application is quitting: never poll faster.
+  const qint64 rest = kPollPauseMs - paused.elapsed();
+  if (rest > 0) QThread::msleep(static_cast<unsigned long>(rest));
+}
+
 void TMainForm::BtnStartPollClick() {
   if (!PortHandle) {
     ErrorBox(kTextNoPort);
@@ -508,10 +526,7 @@ void TMainForm::BtnStartPollClick() {
       }
       LastStatus = s;
     }
-    for (int i = 0; i < 10; ++i) {
-      QThread::msleep(10);
-      QCoreApplication::processEvents();
-    }
+    PollPause();
   }
   SetControlsEnabled(true, false);
 }

@@ -160,6 +160,8 @@ class TMainForm : public QWidget {
   void ConnectHandlers();
   // A search is refused while an exchange waits for its answer or another search runs.
   bool SearchRefused();
+  // The pause between two passes of the poll loop.
+  void PollPause();
 
   bool searching_ = false;
 };
