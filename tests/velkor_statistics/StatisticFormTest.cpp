@@ -1,0 +1,198 @@
+// The statistics window offscreen: its design (caption, size, close box, the 32 preset nodes),
+// and the fill into its tree: node counts, order of children, a second fill replacing the first.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTreeWidget>
+#include <functional>
+
+#include "StatBlockBuilder.h"
+#include "StatDecode.h"
+#include "Statformunit.h"
+#include "StatisticsFill.h"
+
+using namespace velkor;
+
+namespace {
+
+int CountNodes(const QTreeWidgetItem* item) {
+  int n = 1;
+  for (int i = 0; i < item->childCount(); ++i) n += CountNodes(item->child(i));
+  return n;
+}
+
+int CountNodes(const QTreeWidget& tree) {
+  int n = 0;
+  for (int i = 0; i < tree.topLevelItemCount(); ++i) n += CountNodes(tree.topLevelItem(i));
+  return n;
+}
+
+// 5 header lines, 32 preset nodes, 16 samples under 10000-bill counters 0 and 5-19, 4N labels with
+// 16 samples, 2N labels with 20 samples, 140 samples under the other 500-bill and 50-bill counters.
+int ExpectedNodes(int n) {
+  return 5 + 32 + 256 + 4 * n * 17 + 2 * n * 21 + 140;
+}
+
+std::vector<std::string> Texts(const QTreeWidgetItem* parent) {
+  std::vector<std::string> texts;
+  for (int i = 0; i < parent->childCount(); ++i)
+    texts.push_back(parent->child(i)->text(0).toStdString());
+  return texts;
+}
+
+bool AnyExpanded(const QTreeWidget& tree) {
+  std::function<bool(const QTreeWidgetItem*)> expanded = [&](const QTreeWidgetItem* item) {
+    if (item->isExpanded()) return true;
+    for (int i = 0; i < item->childCount(); ++i) {
+      if (expanded(item->child(i))) return true;
+    }
+    return false;
+  };
+  for (int i = 0; i < tree.topLevelItemCount(); ++i) {
+    if (expanded(tree.topLevelItem(i))) return true;
+  }
+  return false;
+}
+
+void Fill(TStatisticForm& form, const stattest::BlockBuilder& block) {
+  FillStatisticsTree(form, block.Bytes().data(), block.Bytes().size());
+}
+
+}  // namespace
+
+TEST(StatisticForm, DesignHasThePresetTreeAndACloseBoxOnly) {
+  TStatisticForm form;
+  EXPECT_EQ(form.windowTitle(), "Statistics");
+  EXPECT_EQ(form.size(), QSize(679, 643));
+  const Qt::WindowFlags flags = form.windowFlags();
+  EXPECT_TRUE(flags & Qt::WindowCloseButtonHint);
+  EXPECT_FALSE(flags & Qt::WindowMinimizeButtonHint);
+  EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
+  EXPECT_FALSE(flags & Qt::WindowContextHelpButtonHint);
+
+  QTreeWidget* tree = form.TreeView1();
+  ASSERT_NE(tree, nullptr);
+  EXPECT_EQ(tree->objectName(), "TreeView1");
+  EXPECT_EQ(tree->indentation(), 19);
+  EXPECT_TRUE(tree->isHeaderHidden());
+  ASSERT_EQ(tree->topLevelItemCount(), 3);
+  EXPECT_EQ(CountNodes(*tree), 32);
+  for (std::size_t g = 0; g < 3; ++g) {
+    const QTreeWidgetItem* group = tree->topLevelItem(static_cast<int>(g));
+    EXPECT_EQ(group->text(0).toStdString(), kStatGroupCaptions[g]);
+    EXPECT_EQ(group, form.GroupNode(g));
+    const auto captions = StatCounterCaptions(g);
+    ASSERT_EQ(group->childCount(), static_cast<int>(captions.size()));
+    for (std::size_t c = 0; c < captions.size(); ++c) {
+      EXPECT_EQ(group->child(static_cast<int>(c))->text(0).toStdString(), captions[c]);
+    }
+  }
+  EXPECT_EQ(form.CounterNode(0, 19)->text(0), "Number of jams at exit sensor");
+  EXPECT_EQ(form.CounterNode(3, 0), nullptr);
+
+  // The tree fills the client area.
+  form.show();
+  QApplication::processEvents();
+  EXPECT_EQ(tree->geometry(), form.rect());
+}
+
+TEST(StatisticForm, FillPlacesHeaderLinesAndValuesInOrder) {
+  TStatisticForm form;
+  Fill(form, stattest::DollarBlock());
+  QTreeWidget& tree = *form.TreeView1();
+  EXPECT_EQ(CountNodes(tree), 763);
+  EXPECT_EQ(ExpectedNodes(3), 763);
+  EXPECT_FALSE(AnyExpanded(tree));
+
+  ASSERT_EQ(tree.topLevelItemCount(), 8);
+  const std::vector<std::string> top = {
+      "Country Code -  USA",
+      "Total number of denominations -  3",
+      "Type of statistics -  5",
+      "Date and time of last clearing : 2002/3/7 9:5:0",
+      "Serial number: BV0123456789",
+      "Samples based on 10000 inserted bills",
+      "Samples based on 500 inserted bills",
+      "Samples based on 50 inserted bills",
+  };
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(tree.topLevelItem(i)->text(0).toStdString(), top[i]);
+
+  // Children as the decoding lists them, counter by counter.
+  const TStatisticsTree decoded = DecodeStatistics(stattest::DollarBlock().Bytes());
+  for (std::size_t g = 0; g < 3; ++g) {
+    for (std::size_t c = 0; c < decoded.Groups[g].size(); ++c) {
+      const QTreeWidgetItem* counter = form.CounterNode(g, c);
+      std::vector<std::string> want;
+      for (const auto& node : decoded.Groups[g][c]) want.push_back(node.Text);
+      EXPECT_EQ(Texts(counter), want) << g << "/" << c;
+    }
+  }
+
+  const QTreeWidgetItem* inserted = form.CounterNode(0, 0);
+  EXPECT_EQ(inserted->child(0)->text(0).toStdString(),
+            "Current Sample -  " + std::to_string(stattest::Value10000(15, 0)));
+  EXPECT_EQ(inserted->child(1)->text(0).toStdString(),
+            "1 Sample -  " + std::to_string(stattest::Value10000(14, 0)));
+  EXPECT_EQ(Texts(form.CounterNode(0, 2)),
+            (std::vector<std::string>{"1 Dollar", "100 new Dollars", "50 Dollars"}));
+  const QTreeWidgetItem* label = form.CounterNode(1, 0)->child(1);
+  ASSERT_EQ(label->childCount(), 20);
+  EXPECT_EQ(label->child(0)->text(0).toStdString(),
+            "1 Sample -  " + std::to_string(stattest::Value500(19, 1)));
+  EXPECT_EQ(label->child(19)->text(0).toStdString(),
+            "20 Sample -  " + std::to_string(stattest::Value500(0, 1)));
+  const QTreeWidgetItem* jams50 = form.CounterNode(2, 0);
+  EXPECT_EQ(jams50->child(0)->text(0).toStdString(),
+            "1 Sample -  " + std::to_string(stattest::Byte50(19)));
+}
+
+TEST(StatisticForm, SecondFillReplacesTheFirst) {
+  TStatisticForm form;
+  QTreeWidget& tree = *form.TreeView1();
+  QTreeWidgetItem* const firstGroup = form.GroupNode(0);
+  Fill(form, stattest::DollarBlock());
+  ASSERT_EQ(CountNodes(tree), ExpectedNodes(3));
+
+  stattest::BlockBuilder one;
+  one.Text(5, "EUR").Put8(8, 1).Text(4341, "Euro").Denomination(0, 0x05, 1);
+  Fill(form, one);
+  EXPECT_EQ(CountNodes(tree), ExpectedNodes(1));
+  EXPECT_EQ(tree.topLevelItemCount(), 8);
+  EXPECT_EQ(tree.topLevelItem(0)->text(0), "Country Code -  EUR");
+  EXPECT_EQ(tree.topLevelItem(1)->text(0), "Total number of denominations -  1");
+  EXPECT_EQ(tree.topLevelItem(5), firstGroup);  // the preset nodes themselves stay
+  for (std::size_t c = 1; c <= 4; ++c) {
+    EXPECT_EQ(Texts(form.CounterNode(0, c)), std::vector<std::string>{"50 Euros"});
+  }
+  EXPECT_EQ(form.CounterNode(0, 0)->childCount(), 16);
+
+  Fill(form, stattest::DollarBlock());
+  EXPECT_EQ(CountNodes(tree), 763);
+  form.RemoveFilledNodes();
+  EXPECT_EQ(CountNodes(tree), 32);
+  EXPECT_EQ(tree.topLevelItemCount(), 3);
+}
+
+TEST(StatisticForm, NoDenominationsAndMoreThanTwenty) {
+  TStatisticForm form;
+  QTreeWidget& tree = *form.TreeView1();
+  stattest::BlockBuilder none;
+  none.Put8(8, 0);
+  Fill(form, none);
+  EXPECT_EQ(CountNodes(tree), ExpectedNodes(0));
+  EXPECT_EQ(form.CounterNode(1, 0)->childCount(), 0);
+  EXPECT_EQ(form.CounterNode(1, 1)->childCount(), 0);
+
+  stattest::BlockBuilder many;
+  many.Put8(8, 25).Text(4341, "Lira");
+  Fill(form, many);
+  EXPECT_EQ(tree.topLevelItem(1)->text(0), "Total number of denominations -  25");
+  EXPECT_EQ(CountNodes(tree), ExpectedNodes(20));
+  EXPECT_EQ(form.CounterNode(0, 1)->childCount(), 20);
+  EXPECT_EQ(form.CounterNode(1, 1)->childCount(), 20);
+
+  // A buffer shorter than the block, even none, fills without reading beyond it.
+  FillStatisticsTree(form, nullptr, 0);
+  EXPECT_EQ(CountNodes(tree), ExpectedNodes(0));
+  EXPECT_EQ(tree.topLevelItem(2)->text(0), "Type of statistics -  0");
+}

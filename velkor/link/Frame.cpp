@@ -1,0 +1,64 @@
+#include "Frame.h"
+
+#include <algorithm>
+
+#include "Crc.h"
+
+namespace velkor {
+
+size_t CommandLength(uint8_t code) {
+  switch (code) {
+    case 0x00:  // ACK
+    case 0x30:  // Reset
+    case 0x31:  // Get Status
+    case 0x33:  // Poll
+    case 0x35:  // Stack
+    case 0x36:  // Return
+    case 0x37:  // Identification
+    case 0x38:  // Hold
+    case 0x3A:  // Extract Barcode Data
+    case 0x41:  // Get Bill Table
+    case 0x50:  // Download
+    case 0x51:  // CRC32
+    case 0x60:  // Request Statistics
+      return 6;
+    case 0x32:  // Set Security: 3 bytes of security bits
+      return 9;
+    case 0x34:  // Enable / Disable Bill Types: 3 enable bytes, 3 escrow bytes
+      return 12;
+    case 0x39:  // Setup Barcode: 0x01, number of digits
+      return 8;
+    default:
+      return 0;
+  }
+}
+
+size_t BuildFrame(uint8_t code, std::span<uint8_t> frame) {
+  size_t length = CommandLength(code);
+  if (length == 0) length = kShortestFrame;
+  if (frame.size() < length) return 0;
+  frame[0] = kFrameSync;
+  frame[1] = kValidatorAddress;
+  frame[2] = static_cast<uint8_t>(length);
+  frame[3] = code;
+  const uint16_t crc = CalcCrc(frame.data(), length);
+  frame[length - 2] = static_cast<uint8_t>(crc & 0xFF);
+  frame[length - 1] = static_cast<uint8_t>(crc >> 8);
+  return length;
+}
+
+std::string TraceLine(std::string_view prefix, std::span<const uint8_t> buffer) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string line(prefix);
+  if (buffer.size() < 3) return line;
+  const size_t count = std::min<size_t>(buffer[2], buffer.size());
+  line.reserve(line.size() + count * 4);
+  for (size_t i = 0; i < count; ++i) {
+    line += kHex[buffer[i] >> 4];
+    line += kHex[buffer[i] & 0x0F];
+    line += ", ";
+  }
+  return line;
+}
+
+}  // namespace velkor

@@ -1,0 +1,34 @@
+// ZELNET request frames: the closed command table, BuildFrame and the byte-trace text.
+//
+// Frame: 0x02, address 0x03, total length L (0 = extended: a 16-bit length follows, in bytes 5-6
+// of a request or 3-4 of an answer, high byte first), the command (requests) or first data byte
+// (answers), data, and the check code over everything before it, low byte first.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace velkor {
+
+inline constexpr uint8_t kFrameSync = 0x02;
+inline constexpr uint8_t kValidatorAddress = 0x03;
+inline constexpr size_t kShortestFrame = 6;
+
+// Total request length of a code of the command table, or 0 for a code outside it.
+size_t CommandLength(uint8_t code);
+
+// Fills bytes 0-3 and the two check-code bytes of the request for `code`; the data bytes between
+// are left exactly as the caller wrote them, and nothing beyond the frame is read or cleared.
+// A code outside the table goes out as a 6-byte request without data. Returns the frame length,
+// or 0 (and writes nothing) when the buffer cannot hold it.
+size_t BuildFrame(uint8_t code, std::span<uint8_t> frame);
+
+// A byte-trace line: the prefix, then each byte from byte 0 up to the length in byte 2 (bounded by
+// the buffer) as two upper-case hex digits followed by ", ". An extended frame (byte 2 = 0) gives
+// the prefix alone.
+std::string TraceLine(std::string_view prefix, std::span<const uint8_t> buffer);
+
+}  // namespace velkor

@@ -1,0 +1,109 @@
+#include "ZelnetLink.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+
+#include "Frame.h"
+
+namespace velkor {
+
+ZelnetLink::ZelnetLink(LinkHost host, QObject* parent)
+    : QObject(parent), SerialPort(TimerComPort), host_(std::move(host)) {
+  TimerComPort.setSingleShot(true);
+  TimerDelay.setSingleShot(true);
+  // Coarse timers may fire up to 5 % early; waits on the line must not end before their time.
+  TimerComPort.setTimerType(Qt::PreciseTimer);
+  TimerDelay.setTimerType(Qt::PreciseTimer);
+}
+
+ZelnetLink::~ZelnetLink() {
+  ClosePort();
+}
+
+void ZelnetLink::Log(const QString& line) {
+  if (host_.AddMessage) host_.AddMessage(line);
+}
+
+bool ZelnetLink::Tracing() const {
+  return host_.ShowMessages && host_.ShowMessages();
+}
+
+void ZelnetLink::BuildFrame(uint8_t code, std::span<uint8_t> frame) {
+  velkor::BuildFrame(code, frame);
+}
+
+int ZelnetLink::SendCommand(uint8_t code, std::span<uint8_t> buffer, int ticks) {
+  if (!PortHandle) {
+    if (host_.ErrorBox) host_.ErrorBox(kTextNoPort);
+    return txNoPort;
+  }
+  if (ExchangeBusy()) {
+    Log(kTextBusy);
+    return txBusy;
+  }
+  if (velkor::BuildFrame(code, buffer) == 0) {
+    // The caller's buffer cannot hold the request: nothing goes out, reported like a lost answer.
+    Log(kSeparator);
+    LastStatus = 0;
+    Log(kTextTimeOut);
+    return txTimeOut;
+  }
+  SerialPort.WriteFrame(buffer, PortHandle);
+  if (Tracing()) {
+    Log(kSeparator);
+    Log(QString::fromStdString(TraceLine("-> ", buffer)));
+  }
+  const int result = SerialPort.ReadAnswer(buffer, ticks, code, PortHandle);
+  if (Tracing()) {
+    Log(kSeparator);
+    Log(QString::fromStdString(TraceLine("<- ", buffer)));
+  }
+  if (result > 0) {
+    if (buffer[3] != LastStatus) Log(kSeparator);
+    return txOk;
+  }
+  Log(kSeparator);
+  LastStatus = 0;
+  switch (result) {
+    case txInvalidCommand:
+      Log(kTextInvalidCommand);
+      break;
+    case txBadStatistics:
+      Log(kTextBadStatistics);
+      break;
+    case txTimeOut:
+      Log(kTextTimeOut);
+      break;
+    default:
+      Log(kTextCrcError);
+      break;
+  }
+  return result;
+}
+
+void ZelnetLink::SendAck() {
+  if (!PortHandle) {
+    if (host_.ErrorBox) host_.ErrorBox(kTextNoPortAck);
+    return;
+  }
+  if (ExchangeBusy()) {
+    Log(kTextBusy);
+    return;
+  }
+  uint8_t frame[kShortestFrame] = {};
+  velkor::BuildFrame(0x00, frame);
+  SerialPort.WriteFrame(frame, PortHandle);
+  if (Tracing()) {
+    Log(kSeparator);
+    Log(QString::fromStdString(TraceLine("-> ", frame)));
+  }
+}
+
+void ZelnetLink::Delay(int ms) {
+  TimerDelay.start(ms > 0 ? ms : 0);
+  // Each pass blocks until an event arrives (the timer's among them): no spinning. A nested Delay
+  // from a handler run here re-arms the same timer, and this one ends when that one does.
+  while (TimerDelay.isActive()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+}  // namespace velkor

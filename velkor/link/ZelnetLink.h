@@ -1,0 +1,89 @@
+// The command transaction of Velkor: one request, its answer, the failure lines and byte traces
+// in the message log, and a small transaction result. Owned by the main window, which supplies the
+// log, the "Show Messages" switch and its modal error box through LinkHost; everything else (the
+// port handle, LastStatus, the two one-shot timers) lives here so it runs without a window.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <cstdint>
+#include <functional>
+#include <span>
+
+#include "Workcom.h"
+
+namespace velkor {
+
+// Transaction results. Callers treat every value but txOk as a failure.
+enum TxResult : int {
+  txOk = 0,
+  txTimeOut = kAnswerTimeOut,
+  txCrcError = kAnswerCrcError,
+  txBadStatistics = kAnswerBadStatistics,
+  txInvalidCommand = kAnswerInvalidCommand,
+  txBusy = kAnswerBusy,  // refused: another exchange is waiting for its answer
+  txNoPort = 255,
+};
+
+// Texts the transaction writes.
+inline const QString kSeparator = QStringLiteral("==================================");
+inline const QString kTextTimeOut = QStringLiteral("Time-out!");
+inline const QString kTextCrcError = QStringLiteral("Error CRC!");
+inline const QString kTextBadStatistics = QStringLiteral("Statistic data is not correct!");
+inline const QString kTextInvalidCommand = QStringLiteral("Invalid command!");
+inline const QString kTextBusy = QStringLiteral("The line is busy - command refused!");
+inline const QString kTextNoPort = QStringLiteral("Execute search and reset of the BV!");
+inline const QString kTextNoPortAck = QStringLiteral("Execute search and reset of the BV");
+
+// What the transaction needs from its window.
+struct LinkHost {
+  std::function<void(const QString&)> AddMessage;  // one line into the message log
+  std::function<bool()> ShowMessages;              // whether byte traces are wanted
+  std::function<void(const QString&)> ErrorBox;    // modal error box with one Yes button
+};
+
+class ZelnetLink : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit ZelnetLink(LinkHost host, QObject* parent = nullptr);
+  ~ZelnetLink() override;
+
+  // One-shot timers: TimerComPort bounds every answer read, TimerDelay carries Delay.
+  QTimer TimerComPort;
+  QTimer TimerDelay;
+  TComPort SerialPort;
+  // The open port, or null.
+  LineHandle PortHandle = nullptr;
+  // Last status code recorded by the poll cycle; set to 0 by every failed transaction.
+  uint8_t LastStatus = 0;
+
+  // Builds the request for `code` in `frame` (data bytes already written by the caller).
+  void BuildFrame(uint8_t code, std::span<uint8_t> frame);
+
+  // Runs one command: builds and writes the request from `buffer`, reads the answer into the same
+  // buffer within ticks x 10 ms, logs failures and traces. Returns a TxResult. A command started
+  // while another exchange waits for its answer is refused without touching the line (txBusy).
+  int SendCommand(uint8_t code, std::span<uint8_t> buffer, int ticks);
+
+  // Writes an ACK frame; no answer is read.
+  void SendAck();
+
+  // Returns after about `ms` milliseconds, processing window events meanwhile without spinning.
+  void Delay(int ms);
+
+  // Whether an exchange is waiting for its answer (a second one would be refused).
+  bool ExchangeBusy() const { return SerialPort.Reading(); }
+
+  // Releases the open port, if any.
+  void ClosePort() { velkor::ClosePort(PortHandle); }
+
+ private:
+  void Log(const QString& line);
+  bool Tracing() const;
+
+  LinkHost host_;
+};
+
+}  // namespace velkor

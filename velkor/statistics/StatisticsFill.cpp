@@ -1,0 +1,41 @@
+#include "StatisticsFill.h"
+
+#include <QString>
+#include <QTreeWidget>
+#include <span>
+
+#include "StatDecode.h"
+#include "Statformunit.h"
+
+namespace {
+
+QTreeWidgetItem* MakeNode(const velkor::TStatNode& node) {
+  auto* item = new QTreeWidgetItem(QStringList{QString::fromStdString(node.Text)});
+  for (const velkor::TStatNode& child : node.Children) item->addChild(MakeNode(child));
+  return item;
+}
+
+}  // namespace
+
+void FillStatisticsTree(TStatisticForm& form, const std::uint8_t* block, std::size_t size) {
+  const velkor::TStatisticsTree tree = velkor::DecodeStatistics(
+      block ? std::span<const std::uint8_t>(block, size) : std::span<const std::uint8_t>());
+  QTreeWidget* view = form.TreeView1();
+  view->setUpdatesEnabled(false);
+  form.RemoveFilledNodes();
+  for (std::size_t i = 0; i < tree.Header.size(); ++i) {
+    view->insertTopLevelItem(
+        static_cast<int>(i),
+        new QTreeWidgetItem(QStringList{QString::fromStdString(tree.Header[i])}));
+  }
+  for (std::size_t g = 0; g < tree.Groups.size(); ++g) {
+    for (std::size_t c = 0; c < tree.Groups[g].size(); ++c) {
+      QTreeWidgetItem* counter = form.CounterNode(g, c);
+      if (!counter) continue;
+      QList<QTreeWidgetItem*> children;
+      for (const velkor::TStatNode& node : tree.Groups[g][c]) children.append(MakeNode(node));
+      counter->addChildren(children);
+    }
+  }
+  view->setUpdatesEnabled(true);
+}
