@@ -150,7 +150,10 @@ void TForm1::FormCreate() {
 
   ImageMemory.assign(kImageMemorySize, 0xFF);
   TUpdateSequence::TView view;
-  view.SetStatus = [this](const QString& text) { ui->LabelStatus->setText(text); };
+  view.SetStatus = [this](const QString& text) {
+    ui->LabelStatus->setText(text);
+    emit StatusChanged(text);
+  };
   view.SetStartEnabled = [this](bool on) { ui->ButtonStart->setEnabled(on); };
   view.BVTypeIndex = [this] { return SelectedBVType(); };
   view.ImageChecked = [this](TImage image) {

@@ -38,6 +38,10 @@ class TForm1 : public QWidget {
   TUpdateSequence& Sequence() { return *sequence_; }
   QFileDialog& OpenDialog() { return *OpenDialog_; }
 
+ signals:
+  // Every text the status label is given, in order.
+  void StatusChanged(const QString& text);
+
  public slots:
   void ButtonOpenFileClick();
   void ButtonStartClick();
