@@ -244,6 +244,11 @@ void Simulator::ClientsChanged(std::vector<Event>& events) {
 void Simulator::Record(const RequestReader::Result& r, std::vector<Event>& events) {
   Frame f{Clock::now(), r.bytes, r.crcOk, r.first};
   received_.push_back(f);
+  ++receivedCount_;
+  if (config_.recordLimit && received_.size() > config_.recordLimit) {
+    received_.pop_front();
+    ++receivedBase_;
+  }
   if (observer_) events.push_back({false, std::move(f)});
   cv_.notify_all();
 }
@@ -391,6 +396,8 @@ void Simulator::WriteDue(std::vector<Event>& events) {
     if (c.last) {
       Frame f{t, c.answer->bytes, CheckCodeOk(c.answer->bytes), c.answer->first};
       sent_.push_back(f);
+      ++sentCount_;
+      if (config_.recordLimit && sent_.size() > config_.recordLimit) sent_.pop_front();
       if (observer_) events.push_back({true, std::move(f)});
       cv_.notify_all();
     }
@@ -517,42 +524,45 @@ void Simulator::SetObserver(Observer observer) {
 
 std::vector<Frame> Simulator::ReceivedFrames() const {
   std::lock_guard lock(mu_);
-  return received_;
+  return {received_.begin(), received_.end()};
 }
 
 std::vector<Frame> Simulator::SentFrames() const {
   std::lock_guard lock(mu_);
-  return sent_;
+  return {sent_.begin(), sent_.end()};
 }
 
 void Simulator::ClearReceived() {
   std::lock_guard lock(mu_);
+  receivedBase_ += received_.size();
   received_.clear();
+  receivedCount_ = 0;
 }
 
 void Simulator::ClearSent() {
   std::lock_guard lock(mu_);
   sent_.clear();
+  sentCount_ = 0;
 }
 
 bool Simulator::WaitForFrames(size_t n, std::chrono::milliseconds timeout) {
   std::unique_lock lock(mu_);
-  return cv_.wait_for(lock, timeout, [&] { return received_.size() >= n; });
+  return cv_.wait_for(lock, timeout, [&] { return receivedCount_ >= n; });
 }
 
 bool Simulator::WaitForSentFrames(size_t n, std::chrono::milliseconds timeout) {
   std::unique_lock lock(mu_);
-  return cv_.wait_for(lock, timeout, [&] { return sent_.size() >= n; });
+  return cv_.wait_for(lock, timeout, [&] { return sentCount_ >= n; });
 }
 
 bool Simulator::WaitForFrame(const std::function<bool(const Frame&)>& pred,
                              std::chrono::milliseconds timeout) {
   std::unique_lock lock(mu_);
-  size_t seen = 0;
+  size_t next = receivedBase_;  // running number of the next frame to look at
   return cv_.wait_for(lock, timeout, [&] {
-    for (; seen < received_.size(); ++seen)
-      if (pred(received_[seen])) return true;
-    if (seen > received_.size()) seen = 0;  // cleared meanwhile
+    next = std::max(next, receivedBase_);
+    for (; next < receivedBase_ + received_.size(); ++next)
+      if (pred(received_[next - receivedBase_])) return true;
     return false;
   });
 }

@@ -227,8 +227,11 @@ class Simulator {
   std::deque<Scripted> scripts_;
   std::vector<Fault> faults_;
   std::vector<int> faultHits_;
-  std::vector<Frame> received_;
-  std::vector<Frame> sent_;
+  std::deque<Frame> received_;
+  std::deque<Frame> sent_;
+  size_t receivedBase_ = 0;   // running number of received_.front()
+  size_t receivedCount_ = 0;  // received since ClearReceived()
+  size_t sentCount_ = 0;      // sent since ClearSent()
   std::deque<Chunk> out_;
   bool outBlocked_ = false;  // the last write met a full buffer
   std::chrono::steady_clock::time_point lastByte_{};

@@ -157,6 +157,8 @@ struct Config {
   // A partial request that gets no further byte for this long is dropped (recorded with
   // crcOk = false). 0 keeps it forever.
   int frameGapMs = 100;
+  // Frames kept in each record (received, sent); the oldest go first. 0: all of them.
+  size_t recordLimit = 0;
 };
 
 }  // namespace bvsim

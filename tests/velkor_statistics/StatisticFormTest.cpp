@@ -40,6 +40,18 @@ std::vector<std::string> Texts(const QTreeWidgetItem* parent) {
   return texts;
 }
 
+// Whether the children of parent are exactly nodes, recursively.
+bool SameNodes(const QTreeWidgetItem* parent, const std::vector<TStatNode>& nodes) {
+  if (parent->childCount() != static_cast<int>(nodes.size())) return false;
+  for (std::size_t i = 0; i < nodes.size(); ++i) {
+    const QTreeWidgetItem* child = parent->child(static_cast<int>(i));
+    if (child->text(0).toStdString() != nodes[i].Text || !SameNodes(child, nodes[i].Children)) {
+      return false;
+    }
+  }
+  return true;
+}
+
 bool AnyExpanded(const QTreeWidget& tree) {
   std::function<bool(const QTreeWidgetItem*)> expanded = [&](const QTreeWidgetItem* item) {
     if (item->isExpanded()) return true;
@@ -117,33 +129,17 @@ TEST(StatisticForm, FillPlacesHeaderLinesAndValuesInOrder) {
   };
   for (int i = 0; i < 8; ++i) EXPECT_EQ(tree.topLevelItem(i)->text(0).toStdString(), top[i]);
 
-  // Children as the decoding lists them, counter by counter.
+  // Every node under every counter as the decoding lists it, labels with their samples.
   const TStatisticsTree decoded = DecodeStatistics(stattest::DollarBlock().Bytes());
   for (std::size_t g = 0; g < 3; ++g) {
     for (std::size_t c = 0; c < decoded.Groups[g].size(); ++c) {
-      const QTreeWidgetItem* counter = form.CounterNode(g, c);
-      std::vector<std::string> want;
-      for (const auto& node : decoded.Groups[g][c]) want.push_back(node.Text);
-      EXPECT_EQ(Texts(counter), want) << g << "/" << c;
+      EXPECT_TRUE(SameNodes(form.CounterNode(g, c), decoded.Groups[g][c])) << g << "/" << c;
     }
   }
-
-  const QTreeWidgetItem* inserted = form.CounterNode(0, 0);
-  EXPECT_EQ(inserted->child(0)->text(0).toStdString(),
-            "Current Sample -  " + std::to_string(stattest::Value10000(15, 0)));
-  EXPECT_EQ(inserted->child(1)->text(0).toStdString(),
-            "1 Sample -  " + std::to_string(stattest::Value10000(14, 0)));
   EXPECT_EQ(Texts(form.CounterNode(0, 2)),
             (std::vector<std::string>{"1 Dollar", "100 new Dollars", "50 Dollars"}));
-  const QTreeWidgetItem* label = form.CounterNode(1, 0)->child(1);
-  ASSERT_EQ(label->childCount(), 20);
-  EXPECT_EQ(label->child(0)->text(0).toStdString(),
-            "1 Sample -  " + std::to_string(stattest::Value500(19, 1)));
-  EXPECT_EQ(label->child(19)->text(0).toStdString(),
+  EXPECT_EQ(form.CounterNode(1, 0)->child(1)->child(19)->text(0).toStdString(),
             "20 Sample -  " + std::to_string(stattest::Value500(0, 1)));
-  const QTreeWidgetItem* jams50 = form.CounterNode(2, 0);
-  EXPECT_EQ(jams50->child(0)->text(0).toStdString(),
-            "1 Sample -  " + std::to_string(stattest::Byte50(19)));
 }
 
 TEST(StatisticForm, SecondFillReplacesTheFirst) {

@@ -1,0 +1,97 @@
+#include "DownloadFrames.h"
+
+#include <algorithm>
+
+#include "Crc.h"
+
+namespace velkor {
+namespace {
+
+constexpr std::uint8_t kSync = 0x02;
+constexpr std::uint8_t kAddress = 0x03;
+constexpr std::size_t kRequestSize = 7;
+
+void PutCheckCode(std::span<std::uint8_t> frame, std::size_t length) {
+  const std::uint16_t crc = CalcCrc(frame.data(), length);
+  frame[length - 2] = static_cast<std::uint8_t>(crc & 0xFF);
+  frame[length - 1] = static_cast<std::uint8_t>(crc >> 8);
+}
+
+}  // namespace
+
+std::string_view DownloadResultLine(DownloadResult result) {
+  switch (result) {
+    case dlOk:
+      return "Proramming - OK!";
+    case dlHexError:
+      return "ERROR HEX-FILE!!!";
+    case dlExchangeError:
+      break;
+  }
+  return "ERROR exchange with BV!!!";
+}
+
+std::size_t BuildDownloadRequest(std::uint8_t subCode, std::span<std::uint8_t> frame) {
+  if (frame.size() < kRequestSize) return 0;
+  frame[0] = kSync;
+  frame[1] = kAddress;
+  frame[2] = kRequestSize;
+  frame[3] = kDownloadCommand;
+  frame[4] = subCode;
+  PutCheckCode(frame, kRequestSize);
+  return kRequestSize;
+}
+
+std::uint32_t BlockSizeFromAnswer(std::uint8_t e) {
+  return std::uint32_t{1} << (e % 32);
+}
+
+bool IsBlankBlock(const FirmwareImageBytes& image, std::uint32_t address, std::uint32_t blockSize) {
+  if (address >= image.size()) return true;
+  const std::size_t end = std::min<std::size_t>(std::size_t{address} + blockSize, image.size());
+  return std::all_of(image.begin() + address, image.begin() + static_cast<std::ptrdiff_t>(end),
+                     [](std::uint8_t b) { return b == 0xFF; });
+}
+
+std::size_t BuildBlockFrame(std::span<std::uint8_t> frame, const FirmwareImageBytes& image,
+                            std::uint32_t address, std::uint32_t blockSize) {
+  const std::size_t length = std::size_t{blockSize} + kBlockFrameOverhead;
+  if (blockSize == 0 || blockSize > kMaxDownloadBlockSize || frame.size() < length ||
+      std::size_t{address} + blockSize > image.size()) {
+    return 0;
+  }
+  frame[0] = kSync;
+  frame[1] = kAddress;
+  frame[2] = 0x00;  // extended length follows
+  frame[3] = kDownloadCommand;
+  frame[4] = DownloadWriteBlock;
+  frame[5] = static_cast<std::uint8_t>(length >> 8);
+  frame[6] = static_cast<std::uint8_t>(length & 0xFF);
+  frame[7] = static_cast<std::uint8_t>(address & 0xFF);
+  frame[8] = static_cast<std::uint8_t>((address >> 8) & 0xFF);
+  frame[9] = static_cast<std::uint8_t>((address >> 16) & 0xFF);
+  std::copy_n(image.begin() + address, blockSize, frame.begin() + 10);
+  PutCheckCode(frame, length);
+  return length;
+}
+
+bool IsDownloadAnswer(int length, std::span<const std::uint8_t> answer) {
+  return length > 0 && !answer.empty() && answer[0] == kSync;
+}
+
+bool IsDownloadAccepted(int length, std::span<const std::uint8_t> answer) {
+  return IsDownloadAnswer(length, answer) && answer.size() > 3 && answer[3] == kDownloadAccepted;
+}
+
+std::string Crc32Line(std::span<const std::uint8_t> answer) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string line = "* CRC32 = ";
+  for (std::size_t i = 3; i <= 6; ++i) {
+    const std::uint8_t b = i < answer.size() ? answer[i] : 0;
+    line += kDigits[b >> 4];
+    line += kDigits[b & 0xF];
+  }
+  return line;
+}
+
+}  // namespace velkor

@@ -1,0 +1,81 @@
+// The download's own frames and texts: the Download sub-command requests, the block frame built
+// from the firmware image, the block size the validator reports, the acceptance of an answer, the
+// CRC32 line, and the log lines of the download.
+//
+// Plain C++ without Qt; the check code is the link's CalcCrc.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "HexFile.h"
+
+namespace velkor {
+
+inline constexpr std::uint8_t kDownloadCommand = 0x50;
+inline constexpr std::uint8_t kCrc32Command = 0x51;
+inline constexpr std::uint8_t kDownloadAccepted = 0xE0;  // DownloadAccepted
+// The download's request buffer; every frame, the block frame included, must fit in it.
+inline constexpr std::size_t kDownloadRequestBufferSize = 600;
+// The largest block whose frame (block + 12 bytes) fits the request buffer.
+inline constexpr std::uint32_t kMaxDownloadBlockSize = 512;
+inline constexpr std::size_t kBlockFrameOverhead = 12;
+
+enum DownloadSubCode : std::uint8_t {
+  DownloadStart = 0x00,
+  DownloadQueryBlockSize = 0x01,
+  DownloadWriteBlock = 0x02,
+  DownloadFinish = 0x03,
+};
+
+enum DownloadResult : int { dlOk = 0, dlExchangeError = 1, dlHexError = 2 };
+
+// Log lines of the download and the CRC32 button.
+inline constexpr std::string_view kTextDownloadExecuted = "The Download-command is executed";
+inline constexpr std::string_view kTextDownloadModeError = "The ERROR exchange in Download mode";
+inline constexpr std::string_view kTextDownloadMode = "Download mode";
+inline constexpr std::string_view kTextHexFileOk = "HEX-FILE - OK!";
+inline constexpr std::string_view kTextPreparation = "Preparation data...";
+inline constexpr std::string_view kTextPreparationOk = "** OK.";
+inline constexpr std::string_view kTextProgramming = "Programming data to BV...";
+inline constexpr std::string_view kTextNotHexFile = "ERROR";  // the modal box's message
+// The file dialog's filter ("HEX-Files(*.hex)|*.hex" as a Qt name filter).
+inline constexpr std::string_view kHexFileFilter = "HEX-Files(*.hex)";
+
+// The log line for a download result: "Proramming - OK!", "ERROR exchange with BV!!!" or
+// "ERROR HEX-FILE!!!".
+std::string_view DownloadResultLine(DownloadResult result);
+
+// Fills a 7-byte sub-command request 02 03 07 50 <sub-code> <check code> into frame. Returns 7,
+// or 0 when the frame is shorter.
+std::size_t BuildDownloadRequest(std::uint8_t subCode, std::span<std::uint8_t> frame);
+
+// BlockSize from byte 3 of the answer to DownloadQueryBlockSize: 2 to the power (e mod 32).
+std::uint32_t BlockSizeFromAnswer(std::uint8_t e);
+
+// True when the blockSize image bytes from address are all 0xFF (the block is not sent). Bytes
+// beyond the image count as 0xFF.
+bool IsBlankBlock(const FirmwareImageBytes& image, std::uint32_t address, std::uint32_t blockSize);
+
+// Fills the DownloadWriteBlock frame for the block at image offset address: header, length
+// (blockSize + 12, high byte first), address (low byte first), the image bytes and the check code.
+// Returns the frame length, or 0 without writing anything when blockSize is 0 or above 512, the
+// frame does not fit, or the block does not lie inside the image.
+std::size_t BuildBlockFrame(std::span<std::uint8_t> frame, const FirmwareImageBytes& image,
+                            std::uint32_t address, std::uint32_t blockSize);
+
+// Whether an answer read with ReadAnswer (its result `length`) accepts a block or the finish:
+// a positive length, byte 0 = 0x02 and byte 3 = 0xE0.
+bool IsDownloadAccepted(int length, std::span<const std::uint8_t> answer);
+
+// Whether the answer to DownloadStart or DownloadQueryBlockSize is good: a positive length and
+// byte 0 = 0x02.
+bool IsDownloadAnswer(int length, std::span<const std::uint8_t> answer);
+
+// "* CRC32 = " and answer bytes 3-6 (byte 3 most significant) as eight upper-case hex digits.
+std::string Crc32Line(std::span<const std::uint8_t> answer);
+
+}  // namespace velkor
