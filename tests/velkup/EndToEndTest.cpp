@@ -13,42 +13,13 @@
 
 #include "Commdrv.h"
 #include "HexText.h"
+#include "SimSupport.h"
 #include "UpdateSequence.h"
 #include "VelkupTestSupport.h"
-#include "bvsim.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
 using namespace std::chrono_literals;
-
-bvsim::Config VelkupValidator() {
-  bvsim::Config c;
-  c.firmwareSize = 0x80000;  // room for all three images
-  return c;
-}
-
-bool IsBlock(const bvsim::Frame& f) {
-  return f.Command() == 0x50 && f.SubCommand() == 0x02;
-}
-uint32_t BlockAddress(const bvsim::Frame& f) {
-  return f.bytes[7] | f.bytes[8] << 8 | f.bytes[9] << 16;
-}
-
-// "33", "00", "30", "34", "50", "50 00", "50 01", "50 02", "50 03" for each received frame.
-std::vector<std::string> Commands(const std::vector<bvsim::Frame>& frames) {
-  std::vector<std::string> out;
-  for (const auto& f : frames) {
-    char text[8];
-    if (f.SubCommand() >= 0)
-      std::snprintf(text, sizeof text, "%02X %02X", f.Command(), f.SubCommand());
-    else
-      std::snprintf(text, sizeof text, "%02X", f.Command() & 0xFF);
-    out.push_back(text);
-  }
-  return out;
-}
-using Cmds = std::vector<std::string>;
 
 // The window against a running simulator attached as COM1.
 struct WindowUpdate : ::testing::Test {
@@ -62,13 +33,17 @@ struct WindowUpdate : ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(sim.Start()) << sim.LastError();
     qputenv("ZELNET_COM1", QByteArray::fromStdString(sim.SlavePath()));
+    qputenv("ZELNET_COM3", QByteArray::fromStdString(sim.SlavePath()));
     form = std::make_unique<TForm1>(&dialogs);
     QObject::connect(form.get(), &TForm1::StatusChanged,
                      [this](const QString& s) { statuses << s; });
     form->show();
     Control<QLineEdit>("EditFileName")->setText(file);
   }
-  void TearDown() override { qunsetenv("ZELNET_COM1"); }
+  void TearDown() override {
+    qunsetenv("ZELNET_COM1");
+    qunsetenv("ZELNET_COM3");
+  }
 
   template <class W>
   W* Control(const char* name) {
@@ -116,8 +91,12 @@ TEST_F(WindowUpdate, BothFamiliesGetEveryImageByteExact) {
     sim.PowerCycle(0x10);
     statuses.clear();
     Control<QComboBox>("ComboBoxBVType")->setCurrentIndex(family);
-    Control<QComboBox>("ComboBoxBaudRate")->setCurrentIndex(1);
+    // COM1 at 9600 for one family, COM3 (the same simulator) at 19200 for the other.
+    Control<QComboBox>("ComboBoxComPort")->setCurrentIndex(family * 2);
+    Control<QComboBox>("ComboBoxBaudRate")->setCurrentIndex(family);
     ClickStart();
+    EXPECT_EQ(form->CommDrv()->PortName(), family == 0 ? "COM1" : "COM3");
+    EXPECT_EQ(form->CommDrv()->Baud(), family == 0 ? 9600u : 19200u);
     EXPECT_EQ(Status(), "Ready");
     EXPECT_TRUE(dialogs.errors.isEmpty());
 
@@ -186,11 +165,15 @@ TEST_F(WindowUpdate, ARefusedBlockAbandonsThatImageAndTheNextIsStillWritten) {
   refuse.blockAddress = 0xB300;
   refuse.code = 0x30;
   sim.InjectFault(refuse);
+  bool startEnabledAfterFailure = false;
+  QObject::connect(form.get(), &TForm1::StatusChanged, [&](const QString& s) {
+    if (s.startsWith("Wait... Writing BV Control"))
+      startEnabledAfterFailure |= Control<QPushButton>("ButtonStart")->isEnabled();
+  });
   ClickStart();
+  EXPECT_FALSE(startEnabledAfterFailure);
 
-  std::vector<uint32_t> blocks;
-  for (const auto& f : sim.ReceivedFrames())
-    if (IsBlock(f)) blocks.push_back(BlockAddress(f));
+  const std::vector<uint32_t> blocks = BlockAddresses(sim.ReceivedFrames());
   ASSERT_EQ(blocks.size(), 4u + 224u);
   EXPECT_EQ(blocks[3], 0xB300u);
   EXPECT_EQ(blocks[4], 0xD000u);
@@ -239,55 +222,4 @@ TEST_F(WindowUpdate, AMalformedFileIsRefusedBeforeAnythingIsSent) {
   EXPECT_EQ(Status(), "Ready");
   QTest::qWait(200);
   EXPECT_TRUE(sim.ReceivedFrames().empty());
-}
-
-// The preparation, by the first Poll's state, against the simulator's own answers.
-struct SequenceOnSim : ::testing::Test {
-  bvsim::Simulator sim{VelkupValidator()};
-  QObject owner;
-  TCommDrv* drv = new TCommDrv(&owner);
-  TImageMemory memory;
-  QTemporaryDir dir;
-  std::unique_ptr<TUpdateSequence> seq;
-
-  void SetUp() override {
-    ASSERT_TRUE(sim.Start()) << sim.LastError();
-    qputenv("ZELNET_COM4", QByteArray::fromStdString(sim.SlavePath()));
-    TUpdateSequence::TView v;
-    v.SetStatus = [](const QString&) {};
-    v.SetStartEnabled = [](bool) {};
-    v.BVTypeIndex = [] { return 1; };
-    v.ImageChecked = [](TImage) { return false; };
-    v.ProcessEvents = [] { QCoreApplication::processEvents(); };
-    v.ShowError = [](const QString& s) { ADD_FAILURE() << s.toStdString(); };
-    seq = std::make_unique<TUpdateSequence>(*drv, memory, std::move(v));
-    std::ofstream(dir.filePath("empty.hex").toStdString()) << "";
-  }
-  void TearDown() override { qunsetenv("ZELNET_COM4"); }
-  Cmds Run() {
-    TUpdateOptions o;
-    o.comPortIndex = 3;
-    o.fileName = dir.filePath("empty.hex");
-    EXPECT_EQ(seq->Run(o), TRunOutcome::Ready);
-    return Commands(sim.ReceivedFrames());
-  }
-};
-
-TEST_F(SequenceOnSim, PreparationFollowsTheFirstPollsState) {
-  // Power Up: one Reset, then Polls while it initialises (three Initialize answers, then
-  // Unit Disabled).
-  EXPECT_EQ(Run(), (Cmds{"33", "00", "30", "33", "00", "33", "00", "33", "00", "33", "00", "50",
-                         "50 00", "50 01", "50 03"}));
-  // Idling twice, then Unit Disabled: all bill types off, two Polls.
-  sim.ClearReceived();
-  sim.ScriptPollAnswers({{0x14}, {0x14}, {0x14}, {0x19}});
-  const Cmds idling = Run();
-  EXPECT_EQ(idling, (Cmds{"33", "00", "34", "33", "00", "33", "00", "33", "00", "50", "50 00",
-                          "50 01", "50 03"}));
-  EXPECT_EQ(sim.ReceivedFrames()[2].bytes,
-            (Bytes{0x02, 0x03, 0x0C, 0x34, 0, 0, 0, 0, 0, 0, 0x17, 0x0C}));
-  // Unit Disabled at once: nothing to prepare.
-  sim.ClearReceived();
-  sim.ScriptPollAnswers({{0x19}});
-  EXPECT_EQ(Run(), (Cmds{"33", "00", "50", "50 00", "50 01", "50 03"}));
 }

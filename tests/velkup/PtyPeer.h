@@ -18,7 +18,6 @@ class PtyPeer {
 
   const std::string& SlavePath() const { return slavePath_; }
   int SlaveFd() const { return slaveFd_; }
-  int MasterFd() const { return masterFd_; }
 
   void Write(const std::vector<uint8_t>& bytes);
   // Writes the bytes one at a time with the given gap, on a thread of its own, starting after

@@ -1,8 +1,9 @@
-// The update sequence over TCommDrv and a real pty, against a small scripted validator: the
-// preparation branches, the mode switch, refused blocks, bad image files, the frame address with
-// no family selected, stopping on request.
+// The update sequence alone, over TCommDrv and bvsim on a pty: the preparation by the first
+// Poll's state and its bounds, reads that end with their frame, bad image files, the frame
+// address with no family selected, a port that cannot open, stopping on request.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -11,60 +12,17 @@
 #include <set>
 
 #include "HexText.h"
-#include "ScriptedValidator.h"
+#include "SimSupport.h"
 #include "UpdateSequence.h"
 
 namespace {
 
-constexpr uint8_t kSilent = 0xFF;
-
-// Answers Polls with the given states in turn (the last one repeats; kSilent answers nothing),
-// refuses the blocks at the given addresses with 0x30, accepts every other block with 0xE0 and
-// answers every other request with a status byte.
-ScriptedValidator::Responder Validator(std::vector<uint8_t> polls, std::set<uint32_t> refuse = {}) {
-  auto next = std::make_shared<size_t>(0);
-  return [=](const Bytes& f) -> std::optional<Bytes> {
-    switch (Command(f)) {
-      case 0x00:
-        return std::nullopt;
-      case 0x33: {
-        const uint8_t s = polls[std::min(*next, polls.size() - 1)];
-        ++*next;
-        if (s == kSilent) return std::nullopt;
-        return Bytes{s};
-      }
-      case 0x50:
-        if (IsBlock(f)) return Bytes{uint8_t(refuse.count(BlockAddress(f)) ? 0x30 : 0xE0)};
-        return Bytes{0x08};
-      default:
-        return Bytes{0x19};
-    }
-  };
-}
-
-// The frames as their commands: "33", "00", "30", "34", "50", "50 00", "50 01", "B" for a block,
-// "50 03".
-std::vector<std::string> Commands(const std::vector<Bytes>& frames) {
-  std::vector<std::string> out;
-  for (const Bytes& f : frames) {
-    char text[8];
-    if (IsBlock(f))
-      out.push_back("B");
-    else if (f.size() == 7)
-      std::snprintf(text, sizeof text, "%02X %02X", f[3], f[4]), out.push_back(text);
-    else
-      std::snprintf(text, sizeof text, "%02X", f[3]), out.push_back(text);
-  }
-  return out;
-}
-
-using Cmds = std::vector<std::string>;
-
 struct SequenceRun : ::testing::Test {
-  QTemporaryDir dir;
+  std::unique_ptr<bvsim::Simulator> sim;
   QObject owner;
   TCommDrv* drv = new TCommDrv(&owner);
   TImageMemory memory;
+  QTemporaryDir dir;
   QStringList statuses;
   std::vector<bool> startEnabled;
   QStringList errors;
@@ -74,167 +32,167 @@ struct SequenceRun : ::testing::Test {
   std::unique_ptr<TUpdateSequence> seq;
   std::string file = dir.filePath("image.vkf").toStdString();
 
+  virtual bvsim::Config Config() { return VelkupValidator(); }
+
   void SetUp() override {
+    sim = std::make_unique<bvsim::Simulator>(Config());
+    ASSERT_TRUE(sim->Start()) << sim->LastError();
+    qputenv("ZELNET_COM7", QByteArray::fromStdString(sim->SlavePath()));
     drv->SetPollingDelay(500);
     TUpdateSequence::TView view;
     view.SetStatus = [this](const QString& s) { statuses << s; };
     view.SetStartEnabled = [this](bool on) { startEnabled.push_back(on); };
     view.BVTypeIndex = [this] { return bvType; };
     view.ImageChecked = [this](TImage i) { return checked.count(i) > 0; };
-    view.ProcessEvents = [this] { onEvents(); };
+    view.ProcessEvents = [this] {
+      QCoreApplication::processEvents();
+      onEvents();
+    };
     view.ShowError = [this](const QString& s) { errors << s; };
     seq = std::make_unique<TUpdateSequence>(*drv, memory, std::move(view));
-    std::ofstream(file) << HexImage(0xB000, 0xB200) << ":00000001FF\n";
+    std::ofstream(file) << HexImage(0xB000, 0xB200);
   }
   void TearDown() override { qunsetenv("ZELNET_COM7"); }
 
-  TRunOutcome Run(ScriptedValidator& v) {
-    qputenv("ZELNET_COM7", QByteArray::fromStdString(v.SlavePath()));
+  TRunOutcome Run() {
     TUpdateOptions o;
     o.comPortIndex = 6;
     o.baudRateIndex = 1;
     o.fileName = QString::fromStdString(file);
     return seq->Run(o);
   }
+  Cmds RunCommands() {
+    sim->ClearReceived();
+    Run();
+    return Commands(sim->ReceivedFrames());
+  }
 };
+
+bvsim::Fault SilentPolls(int skip, int count) {
+  bvsim::Fault f;
+  f.kind = bvsim::Fault::Silent;
+  f.command = 0x33;
+  f.skip = skip;
+  f.count = count;
+  return f;
+}
 
 }  // namespace
 
-TEST_F(SequenceRun, PowerUpIsResetAndPolledThroughInitialize) {
-  ScriptedValidator v(Validator({0x10, 0x13, 0x13, 0x19}));
-  EXPECT_EQ(Run(v), TRunOutcome::Ready);
-  EXPECT_EQ(Commands(v.Frames()), (Cmds{"33", "00", "30", "33", "00", "33", "00", "33", "00", "50",
-                                        "50 00", "50 01", "50 03"}));
+TEST_F(SequenceRun, PreparationFollowsTheFirstPollsState) {
+  // Power Up: one Reset, then Polls while it initialises (three Initialize answers, then
+  // Unit Disabled).
+  EXPECT_EQ(RunCommands(), (Cmds{"33", "00", "30", "33", "00", "33", "00", "33", "00", "33", "00",
+                                 "50", "50 00", "50 01", "50 03"}));
   EXPECT_EQ(statuses,
             (QStringList{"Wait... Reseting Device", "Wait... Switching To Update Mode", "Ready"}));
   EXPECT_EQ(startEnabled, (std::vector<bool>{false, true}));
   EXPECT_FALSE(drv->Connected());
   EXPECT_EQ(drv->Baud(), 19200u);
   EXPECT_EQ(drv->PortName(), "COM7");
+
+  // Idling twice more, then Unit Disabled: all bill types off, then Polls until it stops idling.
+  sim->ScriptPollAnswers({{0x14}, {0x14}, {0x14}, {0x19}});
+  EXPECT_EQ(RunCommands(), (Cmds{"33", "00", "34", "33", "00", "33", "00", "33", "00", "50",
+                                 "50 00", "50 01", "50 03"}));
+  EXPECT_EQ(sim->ReceivedFrames()[2].bytes,
+            (Bytes{0x02, 0x03, 0x0C, 0x34, 0, 0, 0, 0, 0, 0, 0x17, 0x0C}));
+
+  // Unit Disabled at once: nothing to prepare.
+  sim->ScriptPollAnswers({{0x19}});
+  EXPECT_EQ(RunCommands(), (Cmds{"33", "00", "50", "50 00", "50 01", "50 03"}));
 }
 
-TEST_F(SequenceRun, IdlingIsDisabledAndPolledUntilItStops) {
-  ScriptedValidator v(Validator({0x14, 0x14, 0x19}));
-  EXPECT_EQ(Run(v), TRunOutcome::Ready);
-  const auto frames = v.Frames();
-  EXPECT_EQ(Commands(frames),
-            (Cmds{"33", "00", "34", "33", "00", "33", "00", "50", "50 00", "50 01", "50 03"}));
-  EXPECT_EQ(frames[2], ScriptedValidator::Frame(3, {0x34, 0, 0, 0, 0, 0, 0}));
-}
-
-TEST_F(SequenceRun, AnyOtherFirstStateOrNoAnswerNeedsNoPreparation) {
-  {
-    ScriptedValidator v(Validator({0x19}));
-    Run(v);
-    EXPECT_EQ(Commands(v.Frames()), (Cmds{"33", "00", "50", "50 00", "50 01", "50 03"}));
-  }
-  // A first Poll without an answer is no state: the Poll frame's own bytes in the exchange
-  // buffer decide nothing.
+TEST_F(SequenceRun, AnUnansweredPollDecidesNothing) {
   drv->InputTimeout = 300;
-  ScriptedValidator v(Validator({kSilent, 0x10}));
-  Run(v);
-  EXPECT_EQ(Commands(v.Frames()), (Cmds{"33", "00", "50", "50 00", "50 01", "50 03"}));
+  // No answer to the first Poll (the validator would say Power Up): no state, no preparation.
+  sim->InjectFault(SilentPolls(0, 1));
+  EXPECT_EQ(RunCommands(), (Cmds{"33", "00", "50", "50 00", "50 01", "50 03"}));
+
+  // Silent after one Initialize: the loop does not go on reading that old answer.
+  sim->ClearFaults();
+  sim->PowerCycle(0x10);
+  sim->InjectFault(SilentPolls(2, bvsim::kForever));
+  EXPECT_EQ(RunCommands(),
+            (Cmds{"33", "00", "30", "33", "00", "33", "00", "50", "50 00", "50 01", "50 03"}));
 }
 
-TEST_F(SequenceRun, PreparationEndsWhenTheValidatorFallsSilentOrNeverSettles) {
-  drv->InputTimeout = 300;
-  {
-    // Silent after Initialize: the old answer is not read again.
-    ScriptedValidator v(Validator({0x10, 0x13, kSilent}));
-    Run(v);
-    EXPECT_EQ(Commands(v.Frames()),
-              (Cmds{"33", "00", "30", "33", "00", "33", "00", "50", "50 00", "50 01", "50 03"}));
+struct NeverSettles : SequenceRun {
+  bvsim::Config Config() override {
+    bvsim::Config c = VelkupValidator();
+    c.initPolls = 1'000'000;
+    return c;
   }
-  // Initialize for ever: the polling stops at the bound and the run goes on.
+};
+
+TEST_F(NeverSettles, PreparationGivesUpAtItsBoundAndGoesOn) {
   seq->prepareLimitMs = 1000;
-  ScriptedValidator v(Validator({0x10, 0x13}));
   QElapsedTimer t;
   t.start();
-  EXPECT_EQ(Run(v), TRunOutcome::Ready);
-  const auto cmds = Commands(v.Frames());
+  const Cmds cmds = RunCommands();
   EXPECT_GE(std::count(cmds.begin(), cmds.end(), "33"), 4);
   EXPECT_EQ(Cmds(cmds.end() - 4, cmds.end()), (Cmds{"50", "50 00", "50 01", "50 03"}));
+  EXPECT_EQ(statuses.back(), "Ready");
   EXPECT_LT(t.elapsed(), 30000);
 }
 
-TEST_F(SequenceRun, ShortAnswersEndTheirReadsWithoutWaitingForTheTimeOut) {
-  // Poll answers of 6 bytes where up to 8 are read: each read ends with its frame.
-  ScriptedValidator v(Validator({0x14, 0x19}));
+TEST_F(SequenceRun, ReadsEndWithTheirFrameInsteadOfTheTimeOut) {
+  // Poll answers of 6 bytes where up to 8 are read, and 6-byte block answers: with the
+  // component's 5000 ms inactivity time-out, a read that waited for it would show.
   checked = {TImage::Encryption};
+  sim->ScriptPollAnswers({{0x19}});
   QElapsedTimer t;
   t.start();
-  EXPECT_EQ(Run(v), TRunOutcome::Ready);
+  EXPECT_EQ(Run(), TRunOutcome::Ready);
   EXPECT_LT(t.elapsed(), drv->InputTimeout);
-}
-
-TEST_F(SequenceRun, ARefusedBlockAbandonsItsImageAndTheNextIsStillWritten) {
-  ScriptedValidator v(Validator({0x19}, {0xB100}));
-  checked = {TImage::Encryption, TImage::BVControl};
-  EXPECT_EQ(Run(v), TRunOutcome::ImageFailed);
-  std::vector<uint32_t> blocks;
-  for (const Bytes& f : v.Frames())
-    if (IsBlock(f)) blocks.push_back(BlockAddress(f));
-  ASSERT_EQ(blocks.size(), 2u + 224u);
-  EXPECT_EQ(blocks[0], 0xB000u);
-  EXPECT_EQ(blocks[1], 0xB100u);
-  EXPECT_EQ(blocks[2], 0xD000u);
-  EXPECT_EQ(blocks.back(), 0x1AF00u);
-  EXPECT_EQ(Commands(v.Frames()).back(), "50 03");
-
-  // Percentages, the failure text, and the failure staying visible at the end.
-  const int fail = static_cast<int>(statuses.indexOf("Error write data..."));
-  ASSERT_GT(fail, 0);
-  EXPECT_EQ(statuses[fail - 2], "Wait... Writing Encryption Image Data: 0%");
-  EXPECT_EQ(statuses[fail - 1], "Wait... Writing Encryption Image Data: 4%");
-  EXPECT_EQ(statuses[fail + 1], "Wait... Writing BV Control Image Data: 0%");
-  EXPECT_EQ(statuses[fail + 224], "Wait... Writing BV Control Image Data: 100%");
-  EXPECT_EQ(statuses.back(), "Error write data...");
-  EXPECT_FALSE(statuses.contains("Ready"));
-  // Start stays disabled from the failure to the end of the run.
-  EXPECT_EQ(startEnabled, (std::vector<bool>{false, true}));
-  EXPECT_FALSE(drv->Connected());
+  EXPECT_EQ(BlockAddresses(sim->ReceivedFrames()).size(), 32u);
 }
 
 TEST_F(SequenceRun, ABadImageFileSendsNothing) {
-  ScriptedValidator v(Validator({0x19}));
   checked = {TImage::Encryption};
   std::ofstream(file) << HexImage(0xB000, 0xB040) << ":10B04000FFFF\n" << HexImage(0xB100, 0xB200);
-  EXPECT_EQ(Run(v), TRunOutcome::FileError);
+  EXPECT_EQ(Run(), TRunOutcome::FileError);
   ASSERT_EQ(errors.size(), 1);
-  EXPECT_TRUE(errors[0].contains(QString::fromStdString(file))) << errors[0].toStdString();
-  EXPECT_TRUE(errors[0].contains("line 7")) << errors[0].toStdString();
-  EXPECT_EQ(statuses.back(), "Ready");
-  EXPECT_EQ(startEnabled.back(), true);
+  EXPECT_EQ(errors[0].toStdString(),
+            "The image file " + file +
+                " is damaged at line 7: the line's checksum is wrong. Nothing was sent.");
+  EXPECT_EQ(statuses, (QStringList{"Wait... Reseting Device", "Ready"}));
+  EXPECT_EQ(startEnabled, (std::vector<bool>{false, true}));
 
   file = dir.filePath("missing.vkf").toStdString();
   errors.clear();
-  EXPECT_EQ(Run(v), TRunOutcome::FileError);
+  EXPECT_EQ(Run(), TRunOutcome::FileError);
   EXPECT_EQ(errors, QStringList{QString::fromStdString("Cannot open file " + file)});
   QTest::qWait(200);
-  EXPECT_TRUE(v.Frames().empty());
+  EXPECT_TRUE(sim->ReceivedFrames().empty());
   EXPECT_FALSE(drv->Connected());
 }
 
 TEST_F(SequenceRun, WithoutAFamilyTheAddressIsThatOfTheLastFrameSent) {
-  ScriptedValidator v(Validator({0x19}));
-  bvType = -1;
-  // Stray bytes reach the frame buffer between exchanges; none of them becomes an address.
-  onEvents = [&] {
-    v.Inject({0x02, 0x77, 0x06, 0x11, 0x22, 0x33});
-    QTest::qWait(30);
-  };
+  drv->InputTimeout = 200;  // address 0 is nobody's: nothing answers
   drv->SetPollingDelay(5);
-  Run(v);
-  for (const Bytes& f : v.Frames()) EXPECT_EQ(f[1], 0x00);
+  bvType = -1;
+  EXPECT_EQ(RunCommands().size(), 6u);
+  for (const auto& f : sim->ReceivedFrames()) EXPECT_EQ(f.Address(), 0x00);
 
   bvType = 0;
-  Run(v);
-  EXPECT_EQ(v.Frames().back()[1], 0x01);
+  Run();
+  // Every Poll answer now brings a stray frame behind it, which the polling timer collects into
+  // the frame buffer; none of its bytes becomes an address.
+  sim->ScriptRawAnswer(0x33, {0x02, 0x01, 0x06, 0x19, 0x00, 0x00, 0x02, 0x77, 0x06, 0x11, 0x22},
+                       1000);
+  bool strayCollected = false;
+  onEvents = [&] {
+    QTest::qWait(20);
+    strayCollected |= seq->FrameBuffer()[1] == 0x77;
+  };
   bvType = -1;
-  const size_t before = v.Frames().size();
-  Run(v);
-  const auto frames = v.Frames();
-  for (size_t i = before; i < frames.size(); ++i) EXPECT_EQ(frames[i][1], 0x01);
+  sim->ClearReceived();
+  Run();
+  const auto frames = sim->ReceivedFrames();
+  ASSERT_FALSE(frames.empty());
+  for (const auto& f : frames) EXPECT_EQ(f.Address(), 0x01);
+  EXPECT_TRUE(strayCollected);
 }
 
 TEST_F(SequenceRun, APortThatCannotOpenFailsEveryCheckedImage) {
@@ -246,21 +204,22 @@ TEST_F(SequenceRun, APortThatCannotOpenFailsEveryCheckedImage) {
   EXPECT_EQ(seq->Run(o), TRunOutcome::ImageFailed);
   EXPECT_EQ(statuses.count("Error write data..."), 3);  // two images, and at the end
   EXPECT_EQ(statuses.back(), "Error write data...");
+  EXPECT_EQ(startEnabled, (std::vector<bool>{false, true}));
   EXPECT_EQ(drv->Baud(), 9600u);
 }
 
-TEST_F(SequenceRun, StopRequestEndsTheRunAfterTheBlockInFlight) {
-  ScriptedValidator v(Validator({0x19}));
+TEST_F(SequenceRun, AStopRequestEndsTheRunAfterTheBlockInFlight) {
   checked = {TImage::BVControl};
+  sim->ScriptPollAnswers({{0x19}});
   int blocks = 0;
   onEvents = [&] {
     if (statuses.back().startsWith("Wait... Writing") && ++blocks == 5) seq->RequestStop();
   };
-  EXPECT_EQ(Run(v), TRunOutcome::Stopped);
+  EXPECT_EQ(Run(), TRunOutcome::Stopped);
   QTest::qWait(100);
-  const auto cmds = Commands(v.Frames());
-  EXPECT_EQ(std::count(cmds.begin(), cmds.end(), "B"), 5);
-  EXPECT_EQ(cmds.back(), "B");  // no finish after a stop
+  const Cmds cmds = Commands(sim->ReceivedFrames());
+  EXPECT_EQ(std::count(cmds.begin(), cmds.end(), "50 02"), 5);
+  EXPECT_EQ(cmds.back(), "50 02");  // no finish after a stop
   EXPECT_FALSE(drv->Connected());
   EXPECT_FALSE(seq->Running());
 }

@@ -13,8 +13,7 @@
 #include <fstream>
 
 #include "Commdrv.h"
-#include "HexText.h"
-#include "ScriptedValidator.h"
+#include "SimSupport.h"
 #include "UpdateSequence.h"
 #include "VelkupTestSupport.h"
 
@@ -226,62 +225,11 @@ TEST_F(Window, OpenDialogOffersBothFiltersAndKeepsTheNameOnCancel) {
   EXPECT_EQ(edit->text(), settings.dir.filePath("new.hex"));
 }
 
-TEST_F(Window, StartRunsTheUpdateWithTheWindowsChoices) {
-  ScriptedValidator v([](const Bytes& f) -> std::optional<Bytes> {
-    if (Command(f) == 0x00) return std::nullopt;
-    return Bytes{uint8_t(IsBlock(f) ? 0xE0 : 0x19)};
-  });
-  qputenv("ZELNET_COM3", QByteArray::fromStdString(v.SlavePath()));
-  const QString file = settings.dir.filePath("image.vkf");
-  std::ofstream(file.toStdString()) << HexImage(0xB000, 0xD000);
-
-  TForm1 form(&dialogs);
-  form.show();
-  Get<QLineEdit>(form, "EditFileName")->setText(file);
-  Get<QComboBox>(form, "ComboBoxComPort")->setCurrentIndex(2);
-  Get<QComboBox>(form, "ComboBoxBVType")->setCurrentIndex(0);
-  Get<QCheckBox>(form, "CheckBoxSendEncryption")->setChecked(true);
-  QStringList texts;
-  auto* status = Get<QLabel>(form, "LabelStatus");
-  auto* start = Get<QPushButton>(form, "ButtonStart");
-  bool startEnabledDuringRun = false;
-  QTimer probe;
-  QObject::connect(&probe, &QTimer::timeout, [&] {
-    if (!texts.contains(status->text())) texts << status->text();
-    startEnabledDuringRun |= start->isEnabled();
-  });
-  probe.start(1);
-  QTest::mouseClick(start, Qt::LeftButton);
-  probe.stop();
-  qunsetenv("ZELNET_COM3");
-
-  EXPECT_EQ(status->text(), "Ready");
-  EXPECT_TRUE(start->isEnabled());
-  EXPECT_FALSE(startEnabledDuringRun);
-  EXPECT_FALSE(texts.filter("Wait... Writing Encryption Image Data: ").isEmpty());
-  const auto frames = v.Frames();
-  ASSERT_FALSE(frames.empty());
-  EXPECT_EQ(frames[0], (Bytes{0x02, 0x01, 0x06, 0x33, 0x62, 0x34}));
-  int blocks = 0;
-  for (const Bytes& f : frames) {
-    EXPECT_EQ(f[1], 0x01);
-    if (IsBlock(f)) {
-      const uint32_t a = BlockAddress(f);
-      for (uint32_t i = 0; i < 256; ++i) ASSERT_EQ(f[10 + i], PatternByte(a + i));
-      ++blocks;
-    }
-  }
-  EXPECT_EQ(blocks, 32);
-  EXPECT_EQ(form.CommDrv()->PortName(), "COM3");
-  EXPECT_EQ(form.CommDrv()->Baud(), 9600u);
-}
-
 TEST_F(Window, ClosingDuringARunAsksAndStopsAfterTheBlockInFlight) {
-  ScriptedValidator v([](const Bytes& f) -> std::optional<Bytes> {
-    if (Command(f) == 0x00) return std::nullopt;
-    return Bytes{uint8_t(IsBlock(f) ? 0xE0 : 0x19)};
-  });
-  qputenv("ZELNET_COM2", QByteArray::fromStdString(v.SlavePath()));
+  bvsim::Simulator sim(VelkupValidator());
+  ASSERT_TRUE(sim.Start());
+  sim.ScriptPollAnswers({{0x19}});
+  qputenv("ZELNET_COM2", QByteArray::fromStdString(sim.SlavePath()));
   const QString file = settings.dir.filePath("image.vkf");
   std::ofstream(file.toStdString()) << ":00000001FF\n";
 
@@ -316,12 +264,11 @@ TEST_F(Window, ClosingDuringARunAsksAndStopsAfterTheBlockInFlight) {
   EXPECT_FALSE(form.isVisible());
   EXPECT_FALSE(form.CommDrv()->Connected());
   QTest::qWait(100);
-  const auto frames = v.Frames();
-  int blocks = 0;
-  for (const Bytes& f : frames) blocks += IsBlock(f);
-  EXPECT_GT(blocks, 0);
-  EXPECT_LT(blocks, 1616);
-  EXPECT_TRUE(IsBlock(frames.back()));
+  const auto frames = sim.ReceivedFrames();
+  const size_t blocks = BlockAddresses(frames).size();
+  EXPECT_GT(blocks, 0u);
+  EXPECT_LT(blocks, 1616u);
+  EXPECT_TRUE(IsBlock(frames.back()));  // the block in flight was the last frame
   QSettings s = TempSettings::Open();
   EXPECT_EQ(s.value("ComPort").toInt(), 1);
   EXPECT_EQ(s.value("Send Validation").toInt(), 1);

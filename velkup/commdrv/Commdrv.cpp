@@ -77,10 +77,8 @@ QString ResolvePortName(const QString& name) {
 }
 
 TCommDrv::TCommDrv(QObject* AOwner)
-    : QObject(AOwner),
-      serial_(new QSerialPort(this)),
-      timer_(new QTimer(this)),
-      receiveBuffer_(inBufSize_, 0) {
+    : QObject(AOwner), serial_(new QSerialPort(this)), timer_(new QTimer(this)) {
+  receiveBuffer_.assign(inBufSize_, 0);  // after the members' own initial values
   connect(timer_, &QTimer::timeout, this, &TCommDrv::TimerWndProc);
 }
 
