@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
+#include <sys/prctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 namespace bvsim {
 
@@ -28,10 +30,10 @@ void SetFlags(int fd) {
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
 }
 
-int MsUntil(Clock::time_point t, Clock::time_point now) {
-  if (t <= now) return 0;
-  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(t - now).count();
-  return int(std::min<int64_t>(ms, 60'000));
+// Time left until t, at most a minute (the loop looks again then).
+Clock::duration Until(Clock::time_point t, Clock::time_point now) {
+  if (t <= now) return Clock::duration::zero();
+  return std::min<Clock::duration>(t - now, std::chrono::minutes(1));
 }
 
 }  // namespace
@@ -141,23 +143,24 @@ bool Simulator::LineDropped() const {
 // ---- The service thread.
 
 void Simulator::Serve() {
+  // Answers are due at exact times when the line is paced: no timer slack on this thread.
+  ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
   std::vector<uint8_t> buf(4096);
   bool hungUp = false;
   for (;;) {
     std::vector<Event> events;
     pollfd fds[3];
     nfds_t nfds = 0;
-    int timeout = -1;
+    std::optional<Clock::duration> timeout;  // none: wait for the line or a wake-up
+    auto sooner = [&timeout](Clock::duration d) { timeout = timeout ? std::min(*timeout, d) : d; };
     {
       std::lock_guard lock(mu_);
       if (stop_ || master_ < 0) break;
       const auto now = Clock::now();
-      if (!out_.empty() && !outBlocked_) timeout = MsUntil(out_.front().due, now);
-      if (reader_.Partial() && config_.frameGapMs > 0) {
-        const int gap = MsUntil(lastByte_ + std::chrono::milliseconds(config_.frameGapMs), now);
-        timeout = timeout < 0 ? gap : std::min(timeout, gap);
-      }
-      if (hungUp) timeout = timeout < 0 ? 50 : std::min(timeout, 50);
+      if (!out_.empty() && !outBlocked_) sooner(Until(out_.front().due, now));
+      if (reader_.Partial() && config_.frameGapMs > 0)
+        sooner(Until(lastByte_ + std::chrono::milliseconds(config_.frameGapMs), now));
+      if (hungUp) sooner(std::chrono::milliseconds(50));
       fds[nfds++] = {wake_, POLLIN, 0};
       // While the master reports a hang-up, poll would return at once: wait on the rest.
       if (!hungUp) {
@@ -165,7 +168,13 @@ void Simulator::Serve() {
       }
       if (inotify_ >= 0) fds[nfds++] = {inotify_, POLLIN, 0};
     }
-    const int ready = ::poll(fds, nfds, timeout);
+    timespec ts{};
+    if (timeout) {
+      const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(*timeout).count();
+      ts.tv_sec = time_t(ns / 1'000'000'000);
+      ts.tv_nsec = long(ns % 1'000'000'000);
+    }
+    const int ready = ::ppoll(fds, nfds, timeout ? &ts : nullptr, nullptr);
     if (ready < 0 && errno != EINTR) break;
 
     std::unique_lock lock(mu_);

@@ -131,6 +131,11 @@ void RequestReader::Feed(const uint8_t* data, size_t n, std::chrono::steady_cloc
 
 void RequestReader::Parse(std::vector<Result>& out) {
   while (!buf_.empty()) {
+    if (buf_[0] != kSync) {
+      // What is left after a frame found inside a damaged one: resume at the next 0x02.
+      buf_.erase(buf_.begin(), std::find(buf_.begin(), buf_.end(), kSync));
+      continue;
+    }
     const size_t len = RequestLengthAt(buf_, 0);
     if (len == 0) return;  // length not known yet
     if (len == SIZE_MAX) {
@@ -163,10 +168,6 @@ void RequestReader::Parse(std::vector<Result>& out) {
       }
     }
     buf_.erase(buf_.begin(), buf_.begin() + resume);
-    if (!buf_.empty() && buf_[0] != kSync) {
-      auto next = std::find(buf_.begin(), buf_.end(), kSync);
-      buf_.erase(buf_.begin(), next);
-    }
   }
 }
 

@@ -105,6 +105,19 @@ TEST(BvsimFrame, ReaderSkipsGarbageAndRecoversFromDamagedFrames) {
   EXPECT_TRUE(got[1].crcOk);
   EXPECT_EQ(got[1].bytes, poll);
 
+  // A frame announcing 70 bytes that holds a whole frame and junk, then another frame: both
+  // whole frames are found and the junk is not taken for a frame start.
+  Bytes holder = {0x02, 0x03, 70};
+  holder.insert(holder.end(), poll.begin(), poll.end());
+  holder.resize(70, 0x46);
+  holder.insert(holder.end(), poll.begin(), poll.end());
+  got = FeedAll(r, holder);
+  ASSERT_EQ(got.size(), 3u);
+  EXPECT_FALSE(got[0].crcOk);
+  EXPECT_EQ(got[1].bytes, poll);
+  EXPECT_EQ(got[2].bytes, poll);
+  EXPECT_FALSE(r.Partial());
+
   // An extended block request, and a partial one handed back.
   const Bytes block = MakeBlockRequest(3, 0x100, Bytes(256, 0x02));
   got = FeedAll(r, block);
