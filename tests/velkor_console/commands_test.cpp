@@ -105,13 +105,17 @@ TEST(Commands, EachSendsItsFrameAndWritesItsLines) {
   EXPECT_EQ(form.BillNames[23], "100-EUR");
 
   // ACK sends the acknowledgement frame and reads nothing; with "Show Messages" it is traced.
+  // Nothing answers an ACK, so wait for it to reach the validator.
+  const size_t beforeAcks = validator.Frames().size();
   o = Press(console, validator, ui.Button2);
   EXPECT_TRUE(o.lines.isEmpty());
   ui.CheckBox1->setChecked(true);
   o = Press(console, validator, ui.Button2);
   EXPECT_EQ(o.lines, (QStringList{kSep, "-> 02, 03, 06, 00, C2, 82, "}));
-  ASSERT_TRUE(validator.peer.WaitForRequests(validator.Frames().size(), 1000));
+  ASSERT_TRUE(validator.peer.WaitForRequests(beforeAcks + 2, 2000));
+  EXPECT_EQ(validator.Frames().size(), beforeAcks + 2);
   EXPECT_EQ(validator.Frames().back(), frames::kAck);
+  EXPECT_EQ(validator.Frames()[beforeAcks], frames::kAck);
   EXPECT_TRUE(console.dialogs.errorBoxes.isEmpty());
   EXPECT_EQ(form.LastStatus, 0);  // no command but the poll loop records a status
 }
