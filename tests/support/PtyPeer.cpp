@@ -45,6 +45,16 @@ void PtyPeer::QueueDrip(const std::vector<uint8_t>& bytes, int gapMs) {
   QueueAnswer(std::move(chunks));
 }
 
+void PtyPeer::SetResponder(Responder responder) {
+  std::lock_guard lock(mutex_);
+  responder_ = std::move(responder);
+}
+
+void PtyPeer::ClearAnswers() {
+  std::lock_guard lock(mutex_);
+  answers_.clear();
+}
+
 std::vector<std::vector<uint8_t>> PtyPeer::Requests() const {
   std::lock_guard lock(mutex_);
   return requests_;
@@ -92,12 +102,19 @@ void PtyPeer::OnByte(uint8_t byte) {
     if (length == 0 || pending_.size() < length) return;
     requests_.push_back(pending_);
     const bool isAck = pending_.size() > 3 && pending_[3] == 0x00;
-    pending_.clear();
+    std::vector<uint8_t> request;
+    request.swap(pending_);
     changed_.notify_all();
     if (!isAck && !answers_.empty()) {
       answer = std::move(answers_.front());
       answers_.pop_front();
       answered = true;
+    } else if (!isAck && responder_) {
+      std::vector<uint8_t> bytes = responder_(request);
+      if (!bytes.empty()) {
+        answer.push_back(Chunk{0, std::move(bytes)});
+        answered = true;
+      }
     }
   }
   if (!answered) return;

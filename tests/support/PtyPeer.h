@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -33,6 +34,12 @@ class PtyPeer {
   void QueueAnswer(std::vector<uint8_t> bytes) { QueueAnswer({Chunk{0, std::move(bytes)}}); }
   // The same answer delivered one byte at a time, gapMs apart.
   void QueueDrip(const std::vector<uint8_t>& bytes, int gapMs);
+  // Answers a request for which nothing is queued (an empty result stays silent). Called on the
+  // peer's own thread.
+  using Responder = std::function<std::vector<uint8_t>(const std::vector<uint8_t>& request)>;
+  void SetResponder(Responder responder);
+  // Drops every queued answer that has not been sent.
+  void ClearAnswers();
 
   // Every complete request frame received so far, in order.
   std::vector<std::vector<uint8_t>> Requests() const;
@@ -53,6 +60,7 @@ class PtyPeer {
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
   std::deque<std::vector<Chunk>> answers_;
+  Responder responder_;
   std::vector<std::vector<uint8_t>> requests_;
   std::vector<uint8_t> raw_;
   std::vector<uint8_t> pending_;

@@ -1,0 +1,207 @@
+// The search for the validator: the start-up bus reset with its RTS pulse, Bus Reset and Reset on
+// an open port and without one, and the refusal of a search while an exchange waits.
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+
+#include "ConsoleRig.h"
+#include "bvsim.h"
+#include "ui_Mainunit.h"
+
+using namespace consoletest;
+using velkor::TMainForm;
+
+namespace {
+
+// The events of one port, in order.
+std::vector<LineEvent> EventsOf(const LineRecorder& recorder, const std::string& path) {
+  std::vector<LineEvent> events;
+  for (const LineEvent& e : recorder.Events()) {
+    if (e.path.toStdString() == path) events.push_back(e);
+  }
+  return events;
+}
+
+QStringList What(const std::vector<LineEvent>& events) {
+  QStringList what;
+  for (const LineEvent& e : events) what << e.what;
+  return what;
+}
+
+}  // namespace
+
+TEST(StartUpSearch, FindsTheSimulatorOnCom3AfterAnAbsentAndASilentPortAndKeepsItOpen) {
+  testsupport::PtyPeer silent;
+  bvsim::Simulator sim;
+  ASSERT_TRUE(sim.Start()) << sim.LastError();
+  SetPorts({}, silent.SlavePath(), sim.SlavePath());
+  RecordingDialogs dialogs;
+  LineRecorder recorder;
+  QElapsedTimer clock;
+  clock.start();
+  TMainForm form(TMainForm::Setup{&dialogs, recorder.Opener()});
+  const qint64 elapsed = clock.elapsed();
+
+  EXPECT_TRUE(dialogs.errorBoxes.isEmpty());
+  // COM2 leaves one failure pair; COM3 answers (its status differs from 0: a separator), is
+  // reported, and the single Poll that ends the search writes its status line.
+  EXPECT_EQ(form.MessageLines(), (QStringList{kSep, "Time-out!", kSep, kSep,
+                                              "Device has found on COM3!", kSep, "* Power Up"}));
+  ASSERT_NE(form.PortHandle, nullptr);
+  EXPECT_FALSE(form.isVisible());  // all of it happened before the window was shown
+  EXPECT_EQ(form.SerialPort.Dcb.BaudRate, 9600u);
+  // Two bus resets of about 2.05 s each, plus COM1's 300 ms pause and COM2's time-out.
+  EXPECT_GE(elapsed, 4300);
+
+  // Each port that opened got its RTS pulse: low at open, high for about 50 ms, then about two
+  // seconds for the validator to restart before the Poll.
+  for (const std::string& path : {silent.SlavePath(), sim.SlavePath()}) {
+    const auto events = EventsOf(recorder, path);
+    const QStringList what = What(events);
+    ASSERT_GE(what.size(), 5) << path;
+    EXPECT_EQ(what.mid(0, 5), (QStringList{"open", "state rts 0", "rts 1", "rts 0", "write 33"}))
+        << path;
+    EXPECT_GE(events[3].ms - events[2].ms, 45);
+    EXPECT_LT(events[3].ms - events[2].ms, 1000);
+    EXPECT_GE(events[4].ms - events[3].ms, 1950);
+  }
+  EXPECT_EQ(What(EventsOf(recorder, silent.SlavePath())).last(), "close");
+  // COM3 stays open: its last event is the single Poll; no acknowledgement was sent.
+  EXPECT_EQ(What(EventsOf(recorder, sim.SlavePath())),
+            (QStringList{"open", "state rts 0", "rts 1", "rts 0", "write 33", "write 33"}));
+  const auto received = sim.ReceivedFrames();
+  ASSERT_EQ(received.size(), 2u);
+  for (const bvsim::Frame& frame : received) EXPECT_EQ(frame.bytes, frames::kPoll);
+  EXPECT_EQ(silent.Requests(), (std::vector<Bytes>{frames::kPoll}));
+
+  // The port found is the one every command uses.
+  form.show();
+  const int before = static_cast<int>(form.MessageLines().size());
+  Click(form.ui->BtnHold);
+  EXPECT_EQ(form.MessageLines().mid(before), QStringList{"The Hold-command is executed"});
+  ASSERT_TRUE(sim.WaitForFrames(3, std::chrono::seconds(2)));
+  EXPECT_EQ(sim.ReceivedFrames().back().bytes, frames::kHold);
+}
+
+TEST(BusReset, ClosesTheOpenPortSearchesFromCom1AtTheChosenRateAndShowsItsProgress) {
+  ScriptedValidator validator;
+  AttachedConsole console(validator);
+  TMainForm& form = *console.form;
+  velkor::LineHandle first = form.PortHandle;
+  ASSERT_NE(first, nullptr);
+
+  // The validator now answers on COM3 only; COM1 and COM2 are absent. No baud rate item chosen.
+  SetPorts({}, {}, validator.peer.SlavePath());
+  form.ui->CmbBoxRate->setCurrentIndex(-1);
+  QList<int> positions;
+  QObject::connect(form.ui->ProgBarMain, &QProgressBar::valueChanged,
+                   [&](int value) { positions << value; });
+  bool disabledWhileRunning = false;
+  int maximumWhileRunning = 0;
+  When during([&] { return form.TimerDelay.isActive(); },
+              [&] {
+                disabledWhileRunning = !form.ui->BtnResetHard->isEnabled();
+                maximumWhileRunning = form.ui->ProgBarMain->maximum();
+              });
+  const int before = console.LineCount();
+  const size_t framesBefore = validator.Frames().size();
+  Click(form.ui->BtnResetHard);
+
+  EXPECT_EQ(positions, (QList<int>{1, 2, 3, 0}));
+  EXPECT_TRUE(disabledWhileRunning);
+  EXPECT_EQ(maximumWhileRunning, 8);
+  EXPECT_TRUE(form.ui->BtnResetHard->isEnabled());
+  EXPECT_EQ(form.SerialPort.Dcb.BaudRate, 19200u);
+  EXPECT_EQ(console.LinesSince(before),
+            (QStringList{kSep, kSep, "Device has found on COM3!", kSep, "* Idling"}));
+  // The old handle was closed before the new search opened the port again.
+  const QStringList what = What(EventsOf(console.recorder, validator.peer.SlavePath()));
+  const qsizetype closeAt = what.lastIndexOf("close");
+  ASSERT_GE(closeAt, 0);
+  EXPECT_EQ(what.mid(closeAt), (QStringList{"close", "open", "state rts 0", "rts 1", "rts 0",
+                                            "write 33", "write 33"}));
+  EXPECT_EQ(validator.Frames().size(), framesBefore + 2);
+  EXPECT_TRUE(console.dialogs.errorBoxes.isEmpty());
+}
+
+TEST(Reset, OnAnOpenPortSendsResetOnlyAndWithoutOneSearchesByReset) {
+  ScriptedValidator validator;
+  AttachedConsole console(validator);
+  TMainForm& form = *console.form;
+  // Attaching was the search by Reset: COM1 found at once.
+  EXPECT_EQ(console.LinesSince(0), (QStringList{kSep, "The device is found in COM1!",
+                                                "The Reset-soft is executed successfully!"}));
+  EXPECT_EQ(validator.Frames(), std::vector<Bytes>{frames::kReset});
+
+  // With the port open: the Reset command alone, with its 500 ms time-out; a silent validator
+  // leaves the port open and writes only the transaction's lines.
+  velkor::LineHandle open = form.PortHandle;
+  int before = console.LineCount();
+  Click(form.ui->BtnResetSoft);
+  EXPECT_EQ(console.LinesSince(before),
+            (QStringList{kSep, "The Reset-soft is executed successfully!"}));
+  validator.SetSilent(true);
+  before = console.LineCount();
+  QElapsedTimer clock;
+  clock.start();
+  Click(form.ui->BtnResetSoft);
+  EXPECT_GE(clock.elapsed(), 480);
+  EXPECT_EQ(console.LinesSince(before), (QStringList{kSep, "Time-out!"}));
+  EXPECT_EQ(form.PortHandle, open);
+  EXPECT_TRUE(console.dialogs.errorBoxes.isEmpty());
+  EXPECT_EQ(validator.Frames(),
+            (std::vector<Bytes>{frames::kReset, frames::kReset, frames::kReset}));
+
+  // Without a port: COM1 absent, COM2 silent (300 ms time-out), COM3 the validator.
+  testsupport::PtyPeer silent;
+  validator.SetSilent(false);
+  form.Link.ClosePort();
+  SetPorts({}, silent.SlavePath(), validator.peer.SlavePath());
+  QList<int> positions;
+  QObject::connect(form.ui->ProgBarMain, &QProgressBar::valueChanged,
+                   [&](int value) { positions << value; });
+  before = console.LineCount();
+  Click(form.ui->BtnResetSoft);
+  EXPECT_EQ(console.LinesSince(before),
+            (QStringList{kSep, "Time-out!", kSep, "The device is found in COM3!",
+                         "The Reset-soft is executed successfully!"}));
+  EXPECT_EQ(positions, (QList<int>{1, 2, 3, 0}));
+  EXPECT_EQ(form.ui->ProgBarMain->maximum(), 4);
+  EXPECT_NE(form.PortHandle, nullptr);
+  EXPECT_EQ(silent.Requests(), std::vector<Bytes>{frames::kReset});
+  // No RTS pulse in a search by Reset.
+  EXPECT_EQ(What(EventsOf(console.recorder, silent.SlavePath())),
+            (QStringList{"open", "state rts 0", "write 30", "close"}));
+}
+
+TEST(Search, IsRefusedWhileAnExchangeWaitsForItsAnswer) {
+  ScriptedValidator validator;
+  AttachedConsole console(validator);
+  TMainForm& form = *console.form;
+  velkor::LineHandle open = form.PortHandle;
+  // The bill table comes late; meanwhile the operator presses Bus Reset, Get Status and Reset.
+  validator.peer.QueueAnswer({{400, Answer(BillTableData())}});
+  When meanwhile([&] { return form.Link.ExchangeBusy(); },
+                 [&] {
+                   Click(form.ui->BtnResetHard);
+                   Click(form.ui->BtnGetStatus);
+                   Click(form.ui->BtnResetSoft);
+                 });
+  const int before = console.LineCount();
+  Click(form.ui->BtnGetDescription);
+  ASSERT_TRUE(meanwhile.Fired());
+  const QStringList lines = console.LinesSince(before);
+  ASSERT_GE(lines.size(), 4);
+  EXPECT_EQ(lines.mid(0, 3), (QStringList{"The line is busy - search refused!",
+                                          "The line is busy - command refused!",
+                                          "The line is busy - command refused!"}));
+  EXPECT_TRUE(lines.contains("*   2- 50-USA;   "));
+  EXPECT_EQ(form.PortHandle, open);
+  EXPECT_TRUE(form.ui->BtnResetHard->isEnabled());
+  EXPECT_TRUE(form.ui->BtnResetSoft->isEnabled());
+  EXPECT_EQ(validator.Frames().back(), frames::kGetBillTable);
+  EXPECT_EQ(validator.Frames().size(), 2u);  // the attaching Reset and the bill table
+}

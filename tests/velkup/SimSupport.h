@@ -1,0 +1,46 @@
+// Reading what bvsim received, for Velkup's tests.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "bvsim.h"
+
+using Bytes = std::vector<uint8_t>;
+using Cmds = std::vector<std::string>;
+
+// A validator with room for all three images.
+inline bvsim::Config VelkupValidator() {
+  bvsim::Config c;
+  c.firmwareSize = 0x80000;
+  return c;
+}
+
+inline bool IsBlock(const bvsim::Frame& f) {
+  return f.Command() == 0x50 && f.SubCommand() == 0x02;
+}
+inline uint32_t BlockAddress(const bvsim::Frame& f) {
+  return f.bytes[7] | f.bytes[8] << 8 | f.bytes[9] << 16;
+}
+
+// Each frame as "33", "00", "30", "34", "50", "50 00", "50 01", "50 02", "50 03".
+inline Cmds Commands(const std::vector<bvsim::Frame>& frames) {
+  Cmds out;
+  for (const auto& f : frames) {
+    char text[8];
+    if (f.SubCommand() >= 0)
+      std::snprintf(text, sizeof text, "%02X %02X", f.Command(), f.SubCommand());
+    else
+      std::snprintf(text, sizeof text, "%02X", f.Command() & 0xFF);
+    out.push_back(text);
+  }
+  return out;
+}
+
+inline std::vector<uint32_t> BlockAddresses(const std::vector<bvsim::Frame>& frames) {
+  std::vector<uint32_t> out;
+  for (const auto& f : frames)
+    if (IsBlock(f)) out.push_back(BlockAddress(f));
+  return out;
+}

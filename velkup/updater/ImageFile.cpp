@@ -1,0 +1,208 @@
+#include "ImageFile.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+long TMemorySource::Read(char* into, size_t size) {
+  const size_t n = std::min(size, size_ - pos_);
+  if (n > 0) std::memcpy(into, data_ + pos_, n);
+  pos_ += n;
+  return static_cast<long>(n);
+}
+
+namespace {
+
+constexpr int kMaxLineChars = 43;
+
+class TFileSource : public THexSource {
+ public:
+  explicit TFileSource(std::FILE* f) : file_(f) {}
+  long Read(char* into, size_t size) override {
+    const size_t n = std::fread(into, 1, size, file_);
+    if (n == 0 && std::ferror(file_)) return -1;
+    return static_cast<long>(n);
+  }
+
+ private:
+  std::FILE* file_;
+};
+
+// The reader's state across characters of one text.
+struct THexReader {
+  uint8_t* memory;
+  size_t size;
+  THexResult result;
+  int pos = 0;                // characters of the current line so far
+  uint8_t reg = 0;            // byte being built from digits
+  uint8_t sum = 0;            // running checksum
+  uint8_t remaining = 0;      // data bytes still to come in this record
+  char type = 0;              // the record type's second character
+  bool checksumRead = false;  // the record got past its data to its checksum byte
+  uint32_t address = 0;       // the address accumulator
+  bool lastWasCr = false;
+
+  // Ends the current line; false when it is malformed.
+  bool EndLine() {
+    const bool wasEmpty = pos == 0;
+    pos = 0;
+    if (sum != 0) {
+      result.outcome = THexOutcome::BadChecksum;
+      return false;
+    }
+    if (!wasEmpty && !checksumRead) {
+      result.outcome = THexOutcome::ShortRecord;
+      return false;
+    }
+    return true;
+  }
+
+  void Data(uint8_t byte) {
+    switch (type) {
+      case '0':
+        if (address < size) {
+          memory[address] = byte;
+          ++result.storedBytes;
+        } else {
+          ++result.skippedBytes;
+        }
+        ++address;
+        break;
+      case '2':
+        if (pos == 11)
+          address = (address & ~0x000FF000u) | (uint32_t{byte} << 12);
+        else if (pos == 13)
+          address = (address & ~0x00000FF0u) | (uint32_t{byte} << 4);
+        break;
+      case '4':
+        if (pos == 11)
+          address = (address & ~0xFF000000u) | (uint32_t{byte} << 24);
+        else if (pos == 13)
+          address = (address & ~0x00FF0000u) | (uint32_t{byte} << 16);
+        break;
+      default:
+        break;
+    }
+  }
+
+  // One character; false when reading stops here.
+  bool Char(char c) {
+    if (c == '\r' || c == '\n') {
+      const bool pairedLf = c == '\n' && lastWasCr;
+      lastWasCr = c == '\r';
+      if (pairedLf) return true;  // CR LF ends one line
+      if (!EndLine()) return false;
+      ++result.line;
+      return true;
+    }
+    lastWasCr = false;
+    if (pos == kMaxLineChars) {
+      result.outcome = THexOutcome::LineTooLong;
+      return false;
+    }
+    ++pos;
+    if (pos == 1) {
+      if (c != ':') {
+        result.outcome = THexOutcome::NoColon;
+        return false;
+      }
+      checksumRead = false;
+      return true;
+    }
+    const auto code = static_cast<uint8_t>(c);
+    reg = static_cast<uint8_t>(reg * 16 + (code > '9' ? code - 0x37 : code - 0x30));
+    if (pos % 2 == 0) return true;
+    sum = static_cast<uint8_t>(sum + reg);
+    switch (pos) {
+      case 3:
+        remaining = reg;
+        break;
+      case 5:
+        address = (address & ~0xFF00u) | (uint32_t{reg} << 8);
+        break;
+      case 7:
+        address = (address & ~0x00FFu) | reg;
+        break;
+      case 9:
+        type = c;
+        break;
+      default:
+        if (remaining == 0) {
+          checksumRead = true;
+        } else {
+          --remaining;
+          if (type == '1') {
+            result.outcome = THexOutcome::EndRecord;
+            return false;
+          }
+          Data(reg);
+        }
+        break;
+    }
+    return true;
+  }
+};
+
+}  // namespace
+
+THexResult ReadHexStream(THexSource& source, uint8_t* memory, size_t size) {
+  THexReader r{memory, size, {}};
+  r.result.line = 1;
+  char buf[64 * 1024];
+  for (;;) {
+    const long n = source.Read(buf, sizeof buf);
+    if (n < 0) {
+      r.result.outcome = THexOutcome::ReadError;
+      return r.result;
+    }
+    if (n == 0) break;
+    for (long i = 0; i < n; ++i)
+      if (!r.Char(buf[i])) return r.result;
+  }
+  // A last line without a line end is checked like any other.
+  if (r.pos > 0 && !r.EndLine()) return r.result;
+  r.result.outcome = THexOutcome::EndOfStream;
+  return r.result;
+}
+
+TLoadResult LoadImageFile(const std::string& fileName, TImageMemory& memory) {
+  TLoadResult result;
+  std::error_code ec;
+  if (fileName.empty() || std::filesystem::is_directory(fileName, ec)) return result;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(fileName.c_str(), "rb"),
+                                                       &std::fclose);
+  if (!file) return result;
+  result.opened = true;
+  memory.assign(kImageMemorySize, 0xFF);
+  TFileSource source(file.get());
+  result.hex = ReadHexStream(source, memory.data(), memory.size());
+  return result;
+}
+
+std::string DescribeLoadFailure(const std::string& fileName, const TLoadResult& result) {
+  if (!result.opened) return "Cannot open file " + fileName;
+  const char* why = nullptr;
+  switch (result.hex.outcome) {
+    case THexOutcome::NoColon:
+      why = "the line does not start with \":\"";
+      break;
+    case THexOutcome::LineTooLong:
+      why = "the line is longer than 43 characters";
+      break;
+    case THexOutcome::BadChecksum:
+      why = "the line's checksum is wrong";
+      break;
+    case THexOutcome::ShortRecord:
+      why = "the line ends before its data and checksum";
+      break;
+    case THexOutcome::ReadError:
+      return "Cannot read file " + fileName;
+    case THexOutcome::EndOfStream:
+    case THexOutcome::EndRecord:
+      return {};
+  }
+  return "The image file " + fileName + " is damaged at line " + std::to_string(result.hex.line) +
+         ": " + why + ". Nothing was sent.";
+}

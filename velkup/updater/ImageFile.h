@@ -1,0 +1,87 @@
+// The updater's firmware image file: Intel HEX text loaded into a flat image memory addressed by
+// the HEX addresses. Plain C++ with no Qt, so the fuzz build can link it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Size of ImageMemory; offset = image address.
+inline constexpr uint32_t kImageMemorySize = 3'000'000;
+
+// The image memory of the updater, 0xFF wherever the file sets nothing.
+using TImageMemory = std::vector<uint8_t>;
+
+// A source of bytes read front to back.
+class THexSource {
+ public:
+  virtual ~THexSource() = default;
+  // Reads up to size bytes; returns how many, 0 at the end, or -1 when reading failed.
+  virtual long Read(char* into, size_t size) = 0;
+};
+
+// Bytes held in memory.
+class TMemorySource : public THexSource {
+ public:
+  TMemorySource(const void* data, size_t size)
+      : data_(static_cast<const char*>(data)), size_(size) {}
+  explicit TMemorySource(const std::string& text) : TMemorySource(text.data(), text.size()) {}
+  long Read(char* into, size_t size) override;
+
+ private:
+  const char* data_;
+  size_t size_;
+  size_t pos_ = 0;
+};
+
+enum class THexOutcome {
+  EndOfStream,  // read to the end
+  EndRecord,    // a type "1" record with a non-zero count
+  NoColon,      // a line that does not start with ":"
+  LineTooLong,  // more than 43 characters before the line end
+  BadChecksum,  // the line's bytes do not add up to 0
+  ShortRecord,  // the line ended before its data bytes and checksum
+  ReadError,    // the source failed
+};
+
+struct THexResult {
+  THexOutcome outcome = THexOutcome::EndOfStream;
+  uint32_t line = 0;          // line where reading stopped (1 = first line)
+  uint32_t storedBytes = 0;   // data bytes written into the memory
+  uint32_t skippedBytes = 0;  // data bytes at addresses past the end of the memory, not written
+  bool Malformed() const {
+    return outcome != THexOutcome::EndOfStream && outcome != THexOutcome::EndRecord;
+  }
+};
+
+// Reads Intel HEX records from the source into memory[0 .. size). Line rules:
+// - lines end with CR, LF or both; empty lines are skipped;
+// - a line starts with ":" and holds at most 43 characters (16 data bytes);
+// - every pair of characters is one byte, high digit first; a digit is its character code minus
+//   0x30, or minus 0x37 above "9" (so lowercase letters give wrong bytes, and the line then
+//   fails its checksum);
+// - all bytes of a line from the count to the checksum add up to 0 modulo 256; the last line is
+//   checked too when the text does not end with a line end;
+// - one 32-bit address accumulator serves the whole text: each record's address replaces its
+//   low 16 bits, type "2" records set bits 4..19, type "4" records bits 16..31, and a data
+//   record running past a 64 KB boundary carries into bit 16 for the records that follow;
+// - type "0" stores its bytes; type "1" ends the load only with a non-zero count (the usual
+//   end record :00000001FF does not); other types only count for the checksum.
+// Data bytes are stored as they are read; bytes whose address is at or past size are skipped.
+// Reading stops at the first malformed line; the result names it.
+THexResult ReadHexStream(THexSource& source, uint8_t* memory, size_t size);
+
+struct TLoadResult {
+  bool opened = false;
+  THexResult hex;
+  bool Ok() const { return opened && !hex.Malformed(); }
+};
+
+// Opens the file, fills memory (resized to kImageMemorySize) with 0xFF, reads it with
+// ReadHexStream and closes it. A file that cannot be opened leaves memory untouched.
+TLoadResult LoadImageFile(const std::string& fileName, TImageMemory& memory);
+
+// The operator's message for a load that is not Ok, naming the file and, for a malformed line,
+// the line.
+std::string DescribeLoadFailure(const std::string& fileName, const TLoadResult& result);

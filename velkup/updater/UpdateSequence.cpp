@@ -1,0 +1,195 @@
+#include "UpdateSequence.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QThread>
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr int kExchangePauseMs = 100;
+constexpr int kConnectPauseMs = 100;
+constexpr int kFailurePauseMs = 1000;
+constexpr size_t kPollAnswerMax = 8;
+constexpr size_t kCommandAnswerMax = 6;
+
+const QString kReady = QStringLiteral("Ready");
+const QString kWriteError = QStringLiteral("Error write data...");
+
+}  // namespace
+
+uint32_t BlockPercent(const TImageWindow& w, uint32_t a) {
+  return 100u - (w.end - a) * 100u / (w.end - w.first);
+}
+
+TUpdateSequence::TUpdateSequence(TCommDrv& drv, TImageMemory& memory, TView view)
+    : drv_(drv), memory_(memory), view_(std::move(view)) {
+  if (memory_.size() != kImageMemorySize) memory_.assign(kImageMemorySize, 0xFF);
+}
+
+void TUpdateSequence::Pause(int ms) {
+  QThread::msleep(static_cast<unsigned long>(ms));
+}
+
+bool TUpdateSequence::EnsureConnected() {
+  if (drv_.Connected()) return true;
+  drv_.ToggleRTS(false);
+  drv_.ToggleDTR(false);
+  drv_.Connect();
+  Pause(kConnectPauseMs);
+  return drv_.Connected();
+}
+
+void TUpdateSequence::SendFrame(const uint8_t* payload, size_t n) {
+  if (n + 5 > frame_.size() || !EnsureConnected()) return;
+  // With no family selected the address stays that of the last frame sent, never a byte the
+  // collector of stray answers left in the buffer.
+  const int bv = view_.BVTypeIndex();
+  const uint8_t address = bv == 0 ? kAddressQA : bv == 1 ? kAddressQBQC : lastAddress_;
+  lastAddress_ = address;
+  const size_t total = BuildFrame(address, payload, n, frame_.data());
+  stray_.Reset();
+  drv_.SendData(frame_.data(), static_cast<uint32_t>(total));
+}
+
+void TUpdateSequence::ReadAnswer(uint8_t* buffer, size_t max) {
+  buffer[3] = 0;
+  uint32_t got = drv_.ReadData(buffer, 3);
+  if (got < 3 || max <= 3) return;
+  size_t length = buffer[2];
+  if (length == 0) {
+    // Extended form: the 16-bit length follows, most significant byte first.
+    got += drv_.ReadData(buffer + got, static_cast<uint32_t>(std::min<size_t>(max, 5) - got));
+    if (got < 5) return;
+    length = size_t{buffer[3]} * 256 + buffer[4];
+  }
+  const size_t want = std::min({length, max, kExchangeBufferSize});
+  if (want > got) drv_.ReadData(buffer + got, static_cast<uint32_t>(want - got));
+}
+
+void TUpdateSequence::ReadAnswerFrame(uint8_t* buffer) {
+  buffer[3] = 0;
+  if (drv_.ReadData(buffer, 3) < 3) return;
+  const uint8_t length = buffer[2];
+  if (length > 3) drv_.ReadData(buffer + 3, length - 3u);  // at most 252 bytes: fits
+}
+
+void TUpdateSequence::CommDrvReceiveData(QObject*, const void* DataPtr, uint32_t DataSize) {
+  stray_.Add(frame_.data(), frame_.size(), static_cast<const uint8_t*>(DataPtr), DataSize);
+}
+
+void TUpdateSequence::PollExchange(uint8_t* ex) {
+  const uint8_t poll = kCmdPoll, ack = kCmdAck;
+  SendFrame(&poll, 1);
+  ReadAnswer(ex, kPollAnswerMax);
+  SendFrame(&ack, 1);
+  Pause(kExchangePauseMs);
+  view_.ProcessEvents();
+}
+
+void TUpdateSequence::CommandExchange(uint8_t* ex, const uint8_t* payload, size_t n) {
+  std::memmove(ex, payload, n);
+  SendFrame(ex, n);
+  ReadAnswer(ex, kCommandAnswerMax);
+  Pause(kExchangePauseMs);
+  view_.ProcessEvents();
+}
+
+TRunOutcome TUpdateSequence::Finish(TRunOutcome outcome, const QString& status) {
+  drv_.Disconnect();
+  view_.SetStartEnabled(true);
+  view_.SetStatus(status);
+  running_ = false;
+  return outcome;
+}
+
+TRunOutcome TUpdateSequence::Run(const TUpdateOptions& options) {
+  if (running_) return TRunOutcome::Stopped;
+  running_ = true;
+  stopRequested_ = false;
+  view_.SetStartEnabled(false);
+  view_.SetStatus(QStringLiteral("Wait... Reseting Device"));
+
+  // The image file is read afresh at every Start. A file that cannot be read whole is not
+  // written into the validator in part: nothing is sent.
+  const std::string fileName = QFile::encodeName(options.fileName).toStdString();
+  const TLoadResult load = LoadImageFile(fileName, memory_);
+  if (!load.Ok()) {
+    view_.ShowError(QString::fromStdString(DescribeLoadFailure(fileName, load)));
+    return Finish(TRunOutcome::FileError, kReady);
+  }
+
+  drv_.OnReceiveData = [this](QObject* s, const void* p, uint32_t n) {
+    CommDrvReceiveData(s, p, n);
+  };
+  const int port = options.comPortIndex;
+  drv_.SetPortB(port >= 0 && port < 8 ? static_cast<TPortNumber>(port + 1) : pnCustom);
+  drv_.SetBaudRateValue(options.baudRateIndex == 0 ? 9600 : 19200);
+
+  std::array<uint8_t, kExchangeBufferSize> exchange{};
+  uint8_t* ex = exchange.data();
+
+  // Preparation, by the state of the first Poll answer.
+  PollExchange(ex);
+  const uint8_t first = ex[3];
+  if (first == kStatePowerUp || first == kStateIdling) {
+    if (first == kStatePowerUp) {
+      const uint8_t reset = kCmdReset;
+      CommandExchange(ex, &reset, 1);
+    } else {
+      const uint8_t disable[7] = {kCmdEnableBillTypes, 0, 0, 0, 0, 0, 0};
+      CommandExchange(ex, disable, sizeof disable);
+    }
+    const uint8_t waitWhile = first == kStatePowerUp ? kStateInitialize : kStateIdling;
+    QElapsedTimer since;
+    since.start();
+    do {
+      if (Stopping()) return Finish(TRunOutcome::Stopped, kReady);
+      PollExchange(ex);
+    } while (ex[3] == waitWhile && since.elapsed() < prepareLimitMs);
+  }
+  if (Stopping()) return Finish(TRunOutcome::Stopped, kReady);
+
+  view_.SetStatus(QStringLiteral("Wait... Switching To Update Mode"));
+  const uint8_t modeSwitch[3][2] = {
+      {kCmdDownload, 0}, {kCmdDownload, kDownloadStart}, {kCmdDownload, kDownloadQueryBlockSize}};
+  CommandExchange(ex, modeSwitch[0], 1);
+  CommandExchange(ex, modeSwitch[1], 2);
+  CommandExchange(ex, modeSwitch[2], 2);
+  if (Stopping()) return Finish(TRunOutcome::Stopped, kReady);
+
+  bool anyFailed = false;
+  for (const TImageWindow& w : kImages) {
+    if (!view_.ImageChecked(w.image)) continue;
+    for (uint32_t a = w.first; a < w.end; a += kBlockSize) {
+      view_.SetStatus(QString::fromLatin1(w.text) + QString::number(BlockPercent(w, a)) + "%");
+      BuildWriteBlockPayload(a, memory_.data(), ex);
+      SendFrame(ex, kWriteBlockPayloadSize);
+      ReadAnswer(ex, kCommandAnswerMax);
+      if (ex[3] != kDownloadAccepted) {
+        // This image is abandoned; the run goes on with the next one. Start stays disabled
+        // until the run ends.
+        drv_.Disconnect();
+        view_.SetStatus(kWriteError);
+        view_.ProcessEvents();
+        Pause(kFailurePauseMs);
+        anyFailed = true;
+        break;
+      }
+      view_.ProcessEvents();
+      if (Stopping()) return Finish(TRunOutcome::Stopped, kReady);
+    }
+    if (Stopping()) return Finish(TRunOutcome::Stopped, kReady);
+  }
+
+  const uint8_t finish[2] = {kCmdDownload, kDownloadFinish};
+  std::memmove(ex, finish, 2);
+  SendFrame(ex, 2);
+  ReadAnswerFrame(ex);
+  Pause(kExchangePauseMs);
+  view_.ProcessEvents();
+  // A run in which an image failed does not end looking like a success.
+  return anyFailed ? Finish(TRunOutcome::ImageFailed, kWriteError)
+                   : Finish(TRunOutcome::Ready, kReady);
+}

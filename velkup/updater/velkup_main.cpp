@@ -1,0 +1,11 @@
+// Velkup, the firmware updater: one window, run until it is closed.
+#include <QApplication>
+
+#include "Main.h"
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  TForm1 form;
+  form.show();
+  return app.exec();
+}
