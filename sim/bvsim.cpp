@@ -84,8 +84,7 @@ bool Simulator::Start() {
   // Clients opening and closing the slave are seen through inotify; without it the simulator
   // still works but cannot drop answers that nobody will read.
   inotify_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-  if (inotify_ >= 0 && ::inotify_add_watch(inotify_, name, IN_OPEN | IN_CLOSE) < 0)
-    CloseFd(inotify_);
+  if (inotify_ >= 0 && ::inotify_add_watch(inotify_, name, IN_CLOSE) < 0) CloseFd(inotify_);
   stop_ = false;
   dropped_ = false;
   running_ = true;
@@ -202,7 +201,7 @@ void Simulator::Serve() {
       std::vector<RequestReader::Result> frames;
       reader_.Feed(bytes.data(), bytes.size(), t, frames);
       for (const auto& f : frames) {
-        Record(f, events);
+        Record(f, t, events);
         HandleRequest(f);
         if (master_ < 0) break;  // the line was dropped
       }
@@ -217,7 +216,7 @@ void Simulator::Serve() {
     if (reader_.Partial() && config_.frameGapMs > 0 &&
         Clock::now() - lastByte_ >= std::chrono::milliseconds(config_.frameGapMs)) {
       RequestReader::Result partial;
-      if (reader_.TakePartial(partial)) Record(partial, events);
+      if (reader_.TakePartial(partial)) Record(partial, lastByte_, events);
     }
     WriteDue(events);
     lock.unlock();
@@ -247,11 +246,12 @@ void Simulator::ClientsChanged(std::vector<Event>& events) {
   out_.clear();
   outBlocked_ = false;
   RequestReader::Result partial;
-  if (reader_.TakePartial(partial)) Record(partial, events);
+  if (reader_.TakePartial(partial)) Record(partial, lastByte_, events);
 }
 
-void Simulator::Record(const RequestReader::Result& r, std::vector<Event>& events) {
-  Frame f{Clock::now(), r.bytes, r.crcOk, r.first};
+void Simulator::Record(const RequestReader::Result& r, Clock::time_point last,
+                       std::vector<Event>& events) {
+  Frame f{last, r.bytes, r.crcOk, r.first};
   received_.push_back(f);
   ++receivedCount_;
   if (config_.recordLimit && received_.size() > config_.recordLimit) {

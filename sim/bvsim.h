@@ -202,7 +202,8 @@ class Simulator {
   void Serve();
   void CloseLine();
   void ClientsChanged(std::vector<Event>& events);
-  void Record(const RequestReader::Result& r, std::vector<Event>& events);
+  void Record(const RequestReader::Result& r, std::chrono::steady_clock::time_point last,
+              std::vector<Event>& events);
   void HandleRequest(const RequestReader::Result& r);
   void WriteDue(std::vector<Event>& events);
   static bool Matches(const Fault& f, const std::vector<uint8_t>& req);

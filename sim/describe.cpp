@@ -263,9 +263,21 @@ std::string DescribeAnswer(int cmd, const std::vector<uint8_t>& f) {
   if (cmd == kDownload && n == 1 && b == kDownloadAccepted) return "accepted" + bad;
   if (n == 1 && b == 0x00) return "OK" + bad;
   if (cmd == kDownload && n == 1) return "answer " + Hex2(b) + bad;
+  if (cmd == kRequestStatistics && at == 5 && n > 4)
+    return "statistics block, type " + std::to_string(f[9]) + ", " + std::to_string(f[8]) +
+           " denominations" + bad;
   if (cmd == kCrc32 && n == 4)
     return "CRC32 " + HexBytes({f.begin() + at, f.begin() + at + 4}) + bad;
   return std::to_string(n) + " data bytes" + bad;
+}
+
+std::string DescribeAnswer(const std::vector<uint8_t>& request, const std::vector<uint8_t>& f) {
+  const int cmd = request.size() > 3 ? request[3] : -1;
+  const bool query =
+      cmd == kDownload && request.size() == 7 && request[4] == kDownloadQueryBlockSize;
+  if (query && f.size() == 6 && CheckCodeOk(f) && f[3] < 32)
+    return "block size 2^" + std::to_string(f[3]) + " = " + std::to_string(1ull << f[3]) + " bytes";
+  return DescribeAnswer(cmd, f);
 }
 
 }  // namespace bvsim

@@ -18,6 +18,8 @@ std::string DescribeRequest(const std::vector<uint8_t>& frame, bool crcOk);
 // The answer to a request with this command code: "Idling", "Escrow, bill type 2",
 // "accepted (E0)", "34 data bytes"...
 std::string DescribeAnswer(int requestCommand, const std::vector<uint8_t>& frame);
+// Same, knowing the whole request (names the block size after the block-size query).
+std::string DescribeAnswer(const std::vector<uint8_t>& request, const std::vector<uint8_t>& frame);
 
 std::string CommandName(int command);
 std::string StatusName(uint8_t status);  // "" for a code that is no status

@@ -176,12 +176,12 @@ int main(int argc, char** argv) {
 
   bvsim::Simulator sim(opt.config);
   bvsim::Console console(sim);
-  std::atomic<int> lastCommand{-1};
-  std::atomic<bool> quiet{opt.quiet};
+  std::vector<uint8_t> lastRequest;  // touched by the service thread only
+  const bool quiet = opt.quiet;
   sim.SetObserver([&](bool sent, const bvsim::Frame& f) {
-    if (!sent && f.crcOk) lastCommand = f.Command();
+    if (!sent && f.crcOk) lastRequest = f.bytes;
     if (quiet || !console.Trace()) return;
-    const std::string text = sent ? bvsim::DescribeAnswer(lastCommand, f.bytes)
+    const std::string text = sent ? bvsim::DescribeAnswer(lastRequest, f.bytes)
                                   : bvsim::DescribeRequest(f.bytes, f.crcOk);
     Print(std::string(sent ? "-> " : "<- ") + bvsim::HexBytes(f.bytes) + "  " + text);
   });
