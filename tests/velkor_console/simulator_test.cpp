@@ -155,8 +155,17 @@ TEST(WithTheSimulator, APowerCycleBringsAResetAndANewInitialisationAndSilenceOnl
   ASSERT_GE(firstTimeOut, 1);
   qsizetype i = firstTimeOut - 1;
   while (lines.value(i) == kSep && lines.value(i + 1) == "Time-out!") i += 2;
-  EXPECT_GE((i - firstTimeOut + 1) / 2, 2);
+  const qsizetype timeOuts = (i - firstTimeOut + 1) / 2;
+  EXPECT_GE(timeOuts, 2);
   EXPECT_EQ(lines.mid(i, 2), (QStringList{kSep, "* Idling"}));
+  // A Poll that timed out is not acknowledged: the next request is the next Poll. (The two Polls
+  // of the start-up search come first and are never acknowledged.)
+  const std::vector<int> codes = CommandsReceived(c.sim);
+  qsizetype unacknowledged = 0;
+  for (size_t k = 2; k + 1 < codes.size(); ++k) {
+    if (codes[k] == 0x33 && codes[k + 1] == 0x33) ++unacknowledged;
+  }
+  EXPECT_EQ(unacknowledged, timeOuts);
   // The power cycle: "* Power Up", the loop's Reset, and identification and bill table again.
   const qsizetype powerUp = lines.indexOf("* Power Up", i);
   ASSERT_GT(powerUp, 0);
