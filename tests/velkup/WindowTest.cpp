@@ -19,6 +19,15 @@
 
 namespace {
 
+// The percentage at the end of a "Wait... Writing ... Image Data: N%" status text, or -1.
+int Percent(const QString& status) {
+  const qsizetype colon = status.lastIndexOf(QStringLiteral(": "));
+  if (colon < 0 || !status.endsWith(QLatin1Char('%'))) return -1;
+  bool ok = false;
+  const int value = status.mid(colon + 2, status.size() - colon - 3).toInt(&ok);
+  return ok ? value : -1;
+}
+
 template <class W>
 W* Get(QWidget& form, const char* name) {
   W* w = form.findChild<W*>(name);
@@ -249,7 +258,8 @@ TEST_F(Window, ClosingDuringARunAsksAndStopsAfterTheBlockInFlight) {
       dialogs.confirmAnswer = false;
       EXPECT_FALSE(form.close());
       ++closes;
-    } else if (closes == 1 && status->text().endsWith(": 2%")) {
+    } else if (closes == 1 && Percent(status->text()) >= 2) {
+      // Any later status will do: the timer may miss a given percentage on a busy machine.
       dialogs.confirmAnswer = true;
       EXPECT_FALSE(form.close());  // closes once the block in flight is done
       ++closes;
