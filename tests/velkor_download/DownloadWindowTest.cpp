@@ -205,6 +205,20 @@ TEST(DownloadButton, ExchangeFailuresEndTheDownloadWithTheirLineAndUnlockTheCont
   EXPECT_EQ(w.Requests(), (std::vector<int>{kCommandAlone, 0, 0, 1}));
   EXPECT_TRUE(w.ControlsEnabled());
 
+  // CRC32: no answer gives the transaction's line only; an answer too short to hold the four
+  // bytes of the value shows no value made of its check code.
+  bvsim::Fault silentCrc;
+  silentCrc.kind = bvsim::Fault::Silent;
+  silentCrc.command = 0x51;
+  w.sim.InjectFault(silentCrc);
+  qsizetype from = w.form->MessageLines().size();
+  Click(w.form->ui->Button1);
+  EXPECT_EQ(w.Since(from), (QStringList{kSep, "Time-out!"}));
+  w.sim.ScriptAnswer(0x51, {0x12});
+  from = w.form->MessageLines().size();
+  Click(w.form->ui->Button1);
+  EXPECT_EQ(w.Since(from), (QStringList{kSep, kSep, "The answer holds no CRC32 value!"}));
+
   // No port open: the transaction's box, and the controls come back.
   w.form->Link.ClosePort();
   EXPECT_TRUE(w.Download(file).isEmpty());
