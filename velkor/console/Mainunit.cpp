@@ -11,6 +11,7 @@
 #include "About.h"
 #include "DeviceAnswers.h"
 #include "HelpWindow.h"
+#include "Statformunit.h"
 #include "ui_Mainunit.h"
 
 namespace velkor {
@@ -72,12 +73,14 @@ TMainForm::TMainForm(Setup setup, QWidget* parent)
   setWindowIcon(QIcon(ProgramPicture(64)));
   ui->MemoMessage->setMaximumBlockCount(kLogLines);
   OpenDlg.Filter = QStringLiteral("HEX-Files(*.hex)|*.hex");
+  FirmwareImage.fill(0xFF);
   if (setup.Opener) SerialPort.Opener = std::move(setup.Opener);
   ConnectHandlers();
 
   FormCreate();
 
   // The statistics window is created here, before the About box; both stay hidden until asked.
+  StatisticForm = new TStatisticForm(this);
   DlgAbout = new TDlgAbout(this);
 }
 

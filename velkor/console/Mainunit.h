@@ -14,10 +14,12 @@
 #include <span>
 
 #include "ConsoleDialogs.h"
+#include "HexFile.h"
 #include "StatusText.h"
 #include "ZelnetLink.h"
 
 class QCloseEvent;
+class TStatisticForm;
 
 namespace Ui {
 class TMainForm;
@@ -76,9 +78,20 @@ class TMainForm : public QWidget {
   QTimer& TimerDelay = Link.TimerDelay;
   QTimer& TimerComPort = Link.TimerComPort;
 
+  // The download image (two 64 KB banks, 0xFF where the last HEX file wrote nothing) and what
+  // its load found.
+ private:
+  std::unique_ptr<FirmwareImageBytes> firmwareImage_ = std::make_unique<FirmwareImageBytes>();
+
+ public:
+  FirmwareImageBytes& FirmwareImage = *firmwareImage_;
+  HexLoadState HexLoad;
+
   // The firmware file dialog (filter "HEX-Files(*.hex)|*.hex").
   TOpenDialog OpenDlg;
-  // Secondary windows: the About box is created at start-up, the help window on first use.
+  // Secondary windows: the statistics window and the About box are created at start-up, the help
+  // window on first use.
+  TStatisticForm* StatisticForm = nullptr;
   TDlgAbout* DlgAbout = nullptr;
   THelpWindow* HelpWindow = nullptr;
 
@@ -113,6 +126,8 @@ class TMainForm : public QWidget {
 
   // Every answer buffer of the console's commands holds the longest short frame.
   static constexpr size_t kAnswerBufferSize = 256;
+  // The statistics request's answer buffer.
+  static constexpr size_t kStatisticsBufferSize = 10000;
 
  public slots:
   void FormCreate();
