@@ -15,6 +15,11 @@ link=${BVSIM_LINK:-/tmp/zelnet-bvsim}
 if [ -L "$link" ]; then rm -f "$link"; fi
 
 velkor=build/velkor/velkor
+if [ -x "$velkor" ] && [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}${QT_QPA_PLATFORM:-}" ]; then
+  echo "No display found (DISPLAY and WAYLAND_DISPLAY are empty): Velkor runs offscreen," \
+    "invisible; run this from a desktop session (or under xvfb-run) to see its window."
+  export QT_QPA_PLATFORM=offscreen
+fi
 if [ -x "$velkor" ]; then
   # Velkor starts once the link exists, with COM1 on it.
   (
