@@ -9,29 +9,7 @@
 #include <vector>
 
 #include "HexFile.h"
-
-namespace {
-
-std::string Record(std::uint8_t type, std::uint16_t address, const std::uint8_t* data,
-                   std::size_t n) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string line = ":";
-  std::uint8_t sum = 0;
-  auto put = [&](std::uint8_t b) {
-    line += kDigits[b >> 4];
-    line += kDigits[b & 0xF];
-    sum = static_cast<std::uint8_t>(sum + b);
-  };
-  put(static_cast<std::uint8_t>(n));
-  put(static_cast<std::uint8_t>(address >> 8));
-  put(static_cast<std::uint8_t>(address));
-  put(type);
-  for (std::size_t k = 0; k < n; ++k) put(data[k]);
-  put(static_cast<std::uint8_t>(0x100 - sum));
-  return line + "\r\n";
-}
-
-}  // namespace
+#include "HexTestSupport.h"
 
 int main() {
   std::mt19937 random(2024);
@@ -41,10 +19,10 @@ int main() {
   std::string file;
   for (std::size_t offset = 0; offset < source.size(); offset += 16) {
     if (offset == velkor::kFirmwareBankSize) {
-      const std::uint8_t segment[] = {0x10, 0x00};
-      file += Record(0x02, 0, segment, 2);
+      file += hextest::Record(0x02, 0, {0x10, 0x00});
     }
-    file += Record(0x00, static_cast<std::uint16_t>(offset), &source[offset], 16);
+    file += hextest::Record(0x00, static_cast<std::uint16_t>(offset),
+                            {source.begin() + offset, source.begin() + offset + 16});
   }
   file += ":00000001FF\r\n";
 

@@ -10,6 +10,7 @@
 
 #include "About.h"
 #include "DeviceAnswers.h"
+#include "Frame.h"
 #include "HelpWindow.h"
 #include "Statformunit.h"
 #include "ui_Mainunit.h"
@@ -27,20 +28,6 @@ constexpr int kRtsPulseMs = 50;
 constexpr int kRestartWaitMs = 2000;
 // The poll loop's pause between two passes.
 constexpr int kPollPauseMs = 100;
-
-// Command codes.
-constexpr uint8_t kCmdReset = 0x30;
-constexpr uint8_t kCmdGetStatus = 0x31;
-constexpr uint8_t kCmdSetSecurity = 0x32;
-constexpr uint8_t kCmdPoll = 0x33;
-constexpr uint8_t kCmdEnableBillTypes = 0x34;
-constexpr uint8_t kCmdStack = 0x35;
-constexpr uint8_t kCmdReturn = 0x36;
-constexpr uint8_t kCmdIdentification = 0x37;
-constexpr uint8_t kCmdHold = 0x38;
-constexpr uint8_t kCmdSetupBarcode = 0x39;
-constexpr uint8_t kCmdExtractBarcode = 0x3A;
-constexpr uint8_t kCmdGetBillTable = 0x41;
 
 // Bill type whose escrow and first stacked report bring a barcode read.
 constexpr uint8_t kBarcodeBillType = 23;

@@ -11,12 +11,13 @@
 #include <string>
 #include <string_view>
 
+#include "Frame.h"
 #include "HexFile.h"
 
 namespace velkor {
 
-inline constexpr std::uint8_t kDownloadCommand = 0x50;
-inline constexpr std::uint8_t kCrc32Command = 0x51;
+inline constexpr std::uint8_t kDownloadCommand = kCmdDownload;
+inline constexpr std::uint8_t kCrc32Command = kCmdCrc32;
 inline constexpr std::uint8_t kDownloadAccepted = 0xE0;  // DownloadAccepted
 // The download's request buffer; every frame, the block frame included, must fit in it.
 inline constexpr std::size_t kDownloadRequestBufferSize = 600;

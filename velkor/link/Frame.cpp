@@ -8,25 +8,25 @@ namespace velkor {
 
 size_t CommandLength(uint8_t code) {
   switch (code) {
-    case 0x00:  // ACK
-    case 0x30:  // Reset
-    case 0x31:  // Get Status
-    case 0x33:  // Poll
-    case 0x35:  // Stack
-    case 0x36:  // Return
-    case 0x37:  // Identification
-    case 0x38:  // Hold
-    case 0x3A:  // Extract Barcode Data
-    case 0x41:  // Get Bill Table
-    case 0x50:  // Download
-    case 0x51:  // CRC32
-    case 0x60:  // Request Statistics
+    case kCmdAck:
+    case kCmdReset:
+    case kCmdGetStatus:
+    case kCmdPoll:
+    case kCmdStack:
+    case kCmdReturn:
+    case kCmdIdentification:
+    case kCmdHold:
+    case kCmdExtractBarcode:
+    case kCmdGetBillTable:
+    case kCmdDownload:
+    case kCmdCrc32:
+    case kCmdRequestStatistics:
       return 6;
-    case 0x32:  // Set Security: 3 bytes of security bits
+    case kCmdSetSecurity:  // 3 bytes of security bits
       return 9;
-    case 0x34:  // Enable / Disable Bill Types: 3 enable bytes, 3 escrow bytes
+    case kCmdEnableBillTypes:  // 3 enable bytes, 3 escrow bytes
       return 12;
-    case 0x39:  // Setup Barcode: 0x01, number of digits
+    case kCmdSetupBarcode:  // 0x01, number of digits
       return 8;
     default:
       return 0;

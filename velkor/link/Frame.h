@@ -17,6 +17,24 @@ inline constexpr uint8_t kFrameSync = 0x02;
 inline constexpr uint8_t kValidatorAddress = 0x03;
 inline constexpr size_t kShortestFrame = 6;
 
+// Request codes of the command table.
+inline constexpr uint8_t kCmdAck = 0x00;
+inline constexpr uint8_t kCmdReset = 0x30;
+inline constexpr uint8_t kCmdGetStatus = 0x31;
+inline constexpr uint8_t kCmdSetSecurity = 0x32;
+inline constexpr uint8_t kCmdPoll = 0x33;
+inline constexpr uint8_t kCmdEnableBillTypes = 0x34;  // also Disable Bill Types (all zero)
+inline constexpr uint8_t kCmdStack = 0x35;
+inline constexpr uint8_t kCmdReturn = 0x36;
+inline constexpr uint8_t kCmdIdentification = 0x37;
+inline constexpr uint8_t kCmdHold = 0x38;
+inline constexpr uint8_t kCmdSetupBarcode = 0x39;
+inline constexpr uint8_t kCmdExtractBarcode = 0x3A;
+inline constexpr uint8_t kCmdGetBillTable = 0x41;
+inline constexpr uint8_t kCmdDownload = 0x50;
+inline constexpr uint8_t kCmdCrc32 = 0x51;
+inline constexpr uint8_t kCmdRequestStatistics = 0x60;
+
 // Total request length of a code of the command table, or 0 for a code outside it.
 size_t CommandLength(uint8_t code);
 

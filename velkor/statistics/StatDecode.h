@@ -14,9 +14,11 @@
 #include <string_view>
 #include <vector>
 
+#include "Frame.h"
+
 namespace velkor {
 
-inline constexpr std::uint8_t kStatisticsCommand = 0x60;
+inline constexpr std::uint8_t kStatisticsCommand = kCmdRequestStatistics;
 inline constexpr int kStatisticsTicks = 10000;  // answer time-out, ticks of 10 ms
 // Sent (its outcome ignored) after a block that fails its check.
 inline constexpr std::uint8_t kStatisticsRejectCommand = 0x62;
