@@ -90,6 +90,7 @@ TCommDrv::~TCommDrv() {
 
 bool TCommDrv::Connect() {
   if (Connected()) return true;
+  lineLost_ = false;
   serial_->setPortName(ResolvePortName(portName_));
   if (!serial_->open(QIODevice::ReadWrite)) return false;
   if (!ApplyCOMSettings()) {
@@ -302,7 +303,7 @@ uint32_t TCommDrv::SendDataEx(const void* data, uint32_t count, uint32_t timeout
         total += static_cast<uint32_t>(pending - after);
         sinceProgress.restart();
         progress = true;
-      } else if (PortFailed(serial_)) {
+      } else if (Failed()) {
         break;
       }
     } else if (left > 0) {
@@ -342,6 +343,12 @@ bool TCommDrv::SendZString(const char* text) {
   return SendData(text, n) == n;
 }
 
+bool TCommDrv::Failed() {
+  if (!PortFailed(serial_)) return false;
+  if (serial_->error() == QSerialPort::ResourceError) lineLost_ = true;
+  return true;
+}
+
 void TCommDrv::PullPending() {
 #ifdef Q_OS_UNIX
   if (DriverQueue(serial_, true) == 0) return;  // nothing waits in the driver
@@ -374,7 +381,7 @@ uint32_t TCommDrv::ReadData(void* buffer, uint32_t count) {
     if (got > 0) {
       total += got;
       sinceProgress.restart();
-    } else if (!ready && PortFailed(serial_)) {
+    } else if (!ready && Failed()) {
       break;  // the port itself failed; waiting longer cannot help
     }
   }

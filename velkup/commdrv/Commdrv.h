@@ -74,6 +74,9 @@ class TCommDrv : public QObject {
   bool Connect();
   void Disconnect();
   bool Connected() const;
+  // True once the open port has reported that its device went away (a hang-up, an adapter
+  // unplugged); cleared by the next Connect.
+  bool LineLost() const { return lineLost_; }
   // The port's native descriptor, -1 while closed.
   qintptr Handle() const;
   // QSerialPort owns its descriptor and cannot take over one opened elsewhere, nor let go of
@@ -147,11 +150,14 @@ class TCommDrv : public QObject {
   // Moves what the driver holds into the port's own buffer without waiting.
   void PullPending();
   uint32_t TakeAvailable(char* into, uint32_t max);
+  // Whether the port has failed, noting a lost device.
+  bool Failed();
 
   QSerialPort* serial_;
   QTimer* timer_;
   std::vector<uint8_t> receiveBuffer_;
   int32_t pauseCount_ = 0;
+  bool lineLost_ = false;
 
   TPortNumber port_ = pnCOM1;
   bool rts_ = false;

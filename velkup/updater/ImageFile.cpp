@@ -19,15 +19,24 @@ constexpr int kMaxLineChars = 43;
 
 class TFileSource : public THexSource {
  public:
-  explicit TFileSource(std::FILE* f) : file_(f) {}
+  TFileSource(std::FILE* f, const TFileBytes& onBytes) : file_(f), onBytes_(onBytes) {}
   long Read(char* into, size_t size) override {
     const size_t n = std::fread(into, 1, size, file_);
     if (n == 0 && std::ferror(file_)) return -1;
+    if (n > 0 && onBytes_) onBytes_(into, n);
     return static_cast<long>(n);
+  }
+  // Reads the rest of the file for onBytes.
+  void Drain() {
+    if (!onBytes_) return;
+    char buf[64 * 1024];
+    while (Read(buf, sizeof buf) > 0) {
+    }
   }
 
  private:
   std::FILE* file_;
+  const TFileBytes& onBytes_;
 };
 
 // The reader's state across characters of one text.
@@ -43,6 +52,24 @@ struct THexReader {
   bool checksumRead = false;  // the record got past its data to its checksum byte
   uint32_t address = 0;       // the address accumulator
   bool lastWasCr = false;
+  uint8_t count = 0;      // the current record's byte count
+  bool afterEnd = false;  // the last record read was an end record with count 0
+  bool trailing = false;  // past the end record, in bytes that are no record
+
+  // What old tools leave after the end record: Ctrl-Z, blanks and NUL padding.
+  static bool Filler(char c) { return c == 0x1A || c == ' ' || c == '\t' || c == '\0'; }
+
+  // A filler character after the end record: the rest of the text must be filler too.
+  bool StartTrailing() {
+    if (sum != 0) {
+      result.outcome = THexOutcome::BadChecksum;
+      return false;
+    }
+    trailing = true;
+    pos = 0;
+    ++result.trailingBytes;
+    return true;
+  }
 
   // Ends the current line; false when it is malformed.
   bool EndLine() {
@@ -56,6 +83,7 @@ struct THexReader {
       result.outcome = THexOutcome::ShortRecord;
       return false;
     }
+    if (!wasEmpty) afterEnd = type == '1' && count == 0;
     return true;
   }
 
@@ -89,6 +117,24 @@ struct THexReader {
 
   // One character; false when reading stops here.
   bool Char(char c) {
+    if (trailing) {
+      if (c == '\n' || c == '\r') {
+        if (c == '\r' || !lastWasCr) ++result.line;
+        lastWasCr = c == '\r';
+        return true;
+      }
+      lastWasCr = false;
+      if (Filler(c)) {
+        ++result.trailingBytes;
+        return true;
+      }
+      // Something after the filler: the file is not merely padded, so it is not complete.
+      result.outcome = THexOutcome::NoColon;
+      return false;
+    }
+    if (Filler(c) &&
+        ((pos == 0 && afterEnd) || (pos > 0 && checksumRead && type == '1' && count == 0)))
+      return StartTrailing();
     if (c == '\r' || c == '\n') {
       const bool pairedLf = c == '\n' && lastWasCr;
       lastWasCr = c == '\r';
@@ -118,6 +164,7 @@ struct THexReader {
     switch (pos) {
       case 3:
         remaining = reg;
+        count = reg;
         break;
       case 5:
         address = (address & ~0xFF00u) | (uint32_t{reg} << 8);
@@ -167,7 +214,8 @@ THexResult ReadHexStream(THexSource& source, uint8_t* memory, size_t size) {
   return r.result;
 }
 
-TLoadResult LoadImageFile(const std::string& fileName, TImageMemory& memory) {
+TLoadResult LoadImageFile(const std::string& fileName, TImageMemory& memory,
+                          const TFileBytes& onBytes) {
   TLoadResult result;
   std::error_code ec;
   if (fileName.empty() || std::filesystem::is_directory(fileName, ec)) return result;
@@ -176,8 +224,9 @@ TLoadResult LoadImageFile(const std::string& fileName, TImageMemory& memory) {
   if (!file) return result;
   result.opened = true;
   memory.assign(kImageMemorySize, 0xFF);
-  TFileSource source(file.get());
+  TFileSource source(file.get(), onBytes);
   result.hex = ReadHexStream(source, memory.data(), memory.size());
+  source.Drain();
   return result;
 }
 

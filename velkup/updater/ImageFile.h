@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -47,9 +48,10 @@ enum class THexOutcome {
 
 struct THexResult {
   THexOutcome outcome = THexOutcome::EndOfStream;
-  uint32_t line = 0;          // line where reading stopped (1 = first line)
-  uint32_t storedBytes = 0;   // data bytes written into the memory
-  uint32_t skippedBytes = 0;  // data bytes at addresses past the end of the memory, not written
+  uint32_t line = 0;           // line where reading stopped (1 = first line)
+  uint32_t storedBytes = 0;    // data bytes written into the memory
+  uint32_t skippedBytes = 0;   // data bytes at addresses past the end of the memory, not written
+  uint32_t trailingBytes = 0;  // filler after the last end record (Ctrl-Z, blanks, NUL)
   bool Malformed() const {
     return outcome != THexOutcome::EndOfStream && outcome != THexOutcome::EndRecord;
   }
@@ -68,6 +70,9 @@ struct THexResult {
 //   record running past a 64 KB boundary carries into bit 16 for the records that follow;
 // - type "0" stores its bytes; type "1" ends the load only with a non-zero count (the usual
 //   end record :00000001FF does not); other types only count for the checksum.
+// - after an end record with count 0 that is the last record, bytes that are no record (Ctrl-Z
+//   0x1A, spaces, tabs, NUL, blank lines) end the text: they are counted, not refused. Anything
+//   else among them (a record included) is a malformed line.
 // Data bytes are stored as they are read; bytes whose address is at or past size are skipped.
 // Reading stops at the first malformed line; the result names it.
 THexResult ReadHexStream(THexSource& source, uint8_t* memory, size_t size);
@@ -78,9 +83,15 @@ struct TLoadResult {
   bool Ok() const { return opened && !hex.Malformed(); }
 };
 
+// Every byte of a file as it is read, in order.
+using TFileBytes = std::function<void(const char* data, size_t size)>;
+
 // Opens the file, fills memory (resized to kImageMemorySize) with 0xFF, reads it with
-// ReadHexStream and closes it. A file that cannot be opened leaves memory untouched.
-TLoadResult LoadImageFile(const std::string& fileName, TImageMemory& memory);
+// ReadHexStream and closes it. A file that cannot be opened leaves memory untouched. When
+// onBytes is set it sees every byte of the file, also those after the point where reading
+// stopped.
+TLoadResult LoadImageFile(const std::string& fileName, TImageMemory& memory,
+                          const TFileBytes& onBytes = {});
 
 // The operator's message for a load that is not Ok, naming the file and, for a malformed line,
 // the line.

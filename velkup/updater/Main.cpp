@@ -10,6 +10,7 @@
 #include <limits>
 
 #include "Commdrv.h"
+#include "UpdateHistory.h"
 #include "UpdateSequence.h"
 #include "UserDialogs.h"
 #include "ui_Main.h"
@@ -204,7 +205,14 @@ void TForm1::ButtonStartClick() {
   options.comPortIndex = ui->ComboBoxComPort->currentIndex();
   options.baudRateIndex = ui->ComboBoxBaudRate->currentIndex();
   options.fileName = ui->EditFileName->text();
+  const QDateTime started = QDateTime::currentDateTime();
   sequence_->Run(options);
+  // Every run that reached the line is recorded; a history that cannot be written says so on
+  // standard error and nothing more.
+  const TRunReport& report = sequence_->LastReport();
+  if (report.sentAnything)
+    history_.Record(
+        {{started, QStringLiteral("velkup"), report.portName, options.fileName, report}});
   if (closeAfterRun_) close();
 }
 

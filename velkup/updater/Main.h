@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "ImageFile.h"
+#include "UpdateHistory.h"
 
 class QFileDialog;
 class TCommDrv;
@@ -63,4 +64,5 @@ class TForm1 : public QWidget {
   TImageMemory ImageMemory;
   std::unique_ptr<TUpdateSequence> sequence_;
   bool closeAfterRun_ = false;
+  TUpdateHistory history_;
 };

@@ -1,5 +1,7 @@
 #include "UpdateSequence.h"
 
+#include <QCryptographicHash>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
@@ -24,9 +26,7 @@ uint32_t BlockPercent(const TImageWindow& w, uint32_t a) {
 }
 
 TUpdateSequence::TUpdateSequence(TCommDrv& drv, TImageMemory& memory, TView view)
-    : drv_(drv), memory_(memory), view_(std::move(view)) {
-  if (memory_.size() != kImageMemorySize) memory_.assign(kImageMemorySize, 0xFF);
-}
+    : drv_(drv), memory_(memory), view_(std::move(view)) {}
 
 void TUpdateSequence::Pause(int ms) {
   QThread::msleep(static_cast<unsigned long>(ms));
@@ -53,19 +53,20 @@ void TUpdateSequence::SendFrame(const uint8_t* payload, size_t n) {
   drv_.SendData(frame_.data(), static_cast<uint32_t>(total));
 }
 
-void TUpdateSequence::ReadAnswer(uint8_t* buffer, size_t max) {
+size_t TUpdateSequence::ReadAnswer(uint8_t* buffer, size_t max) {
   buffer[3] = 0;
   uint32_t got = drv_.ReadData(buffer, 3);
-  if (got < 3 || max <= 3) return;
+  if (got < 3 || max <= 3) return got;
   size_t length = buffer[2];
   if (length == 0) {
     // Extended form: the 16-bit length follows, most significant byte first.
     got += drv_.ReadData(buffer + got, static_cast<uint32_t>(std::min<size_t>(max, 5) - got));
-    if (got < 5) return;
+    if (got < 5) return got;
     length = size_t{buffer[3]} * 256 + buffer[4];
   }
   const size_t want = std::min({length, max, kExchangeBufferSize});
-  if (want > got) drv_.ReadData(buffer + got, static_cast<uint32_t>(want - got));
+  if (want > got) got += drv_.ReadData(buffer + got, static_cast<uint32_t>(want - got));
+  return got;
 }
 
 void TUpdateSequence::ReadAnswerFrame(uint8_t* buffer) {
@@ -98,34 +99,85 @@ void TUpdateSequence::CommandExchange(uint8_t* ex, const uint8_t* payload, size_
 
 TRunOutcome TUpdateSequence::Finish(TRunOutcome outcome, const QString& status) {
   drv_.Disconnect();
+  report_.seconds = static_cast<double>(QDateTime::currentMSecsSinceEpoch() - startedMs_) / 1000;
+  // Images whose turn never came in a stopped run.
+  if (outcome == TRunOutcome::Stopped)
+    for (TImageReport& r : report_.images)
+      if (r.blocksWritten < r.blocks && r.failure == TImageFailure::None &&
+          (r.chosen || view_.ImageChecked(r.image))) {
+        r.chosen = true;
+        r.failure = TImageFailure::Stopped;
+        r.failedBlockAddress = kImages[static_cast<size_t>(r.image)].first +
+                               r.blocksWritten * static_cast<uint32_t>(kBlockSize);
+      }
   view_.SetStartEnabled(true);
   view_.SetStatus(status);
   running_ = false;
   return outcome;
 }
 
-TRunOutcome TUpdateSequence::Run(const TUpdateOptions& options) {
-  if (running_) return TRunOutcome::Stopped;
+TLoadResult LoadUpdateImage(const QString& fileName, TImageMemory& memory, QString& sha256) {
+  QCryptographicHash hash(QCryptographicHash::Sha256);
+  const TLoadResult load =
+      LoadImageFile(QFile::encodeName(fileName).toStdString(), memory,
+                    [&](const char* data, size_t n) { hash.addData(QByteArrayView(data, n)); });
+  sha256 = QString::fromLatin1(hash.result().toHex());
+  return load;
+}
+
+TRunOutcome TUpdateSequence::Begin(const TUpdateOptions& options) {
   running_ = true;
   stopRequested_ = false;
+  startedMs_ = QDateTime::currentMSecsSinceEpoch();
+  report_ = TRunReport{};
+  for (size_t i = 0; i < kImages.size(); ++i) {
+    report_.images[i].image = kImages[i].image;
+    report_.images[i].blocks =
+        (kImages[i].end - kImages[i].first) / static_cast<uint32_t>(kBlockSize);
+  }
+  report_.baud = options.baudRateIndex == 0 ? 9600 : 19200;
+  report_.bvTypeIndex = view_.BVTypeIndex();
   view_.SetStartEnabled(false);
   view_.SetStatus(QStringLiteral("Wait... Reseting Device"));
+  return TRunOutcome::Ready;
+}
 
+TRunOutcome TUpdateSequence::Run(const TUpdateOptions& options) {
+  if (running_) return TRunOutcome::Stopped;
+  Begin(options);
   // The image file is read afresh at every Start. A file that cannot be read whole is not
   // written into the validator in part: nothing is sent.
-  const std::string fileName = QFile::encodeName(options.fileName).toStdString();
-  const TLoadResult load = LoadImageFile(fileName, memory_);
+  const TLoadResult load = LoadUpdateImage(options.fileName, memory_, report_.sha256);
   if (!load.Ok()) {
+    const std::string fileName = QFile::encodeName(options.fileName).toStdString();
     view_.ShowError(QString::fromStdString(DescribeLoadFailure(fileName, load)));
     return Finish(TRunOutcome::FileError, kReady);
   }
+  return Update(options, memory_.data());
+}
 
+TRunOutcome TUpdateSequence::RunLoaded(const TUpdateOptions& options, const TImageMemory& image,
+                                       const QString& sha256) {
+  if (running_) return TRunOutcome::Stopped;
+  Begin(options);
+  report_.sha256 = sha256;
+  if (image.size() != kImageMemorySize) return Finish(TRunOutcome::FileError, kReady);
+  return Update(options, image.data());
+}
+
+TRunOutcome TUpdateSequence::Update(const TUpdateOptions& options, const uint8_t* image) {
+  report_.sentAnything = true;
   drv_.OnReceiveData = [this](QObject* s, const void* p, uint32_t n) {
     CommDrvReceiveData(s, p, n);
   };
-  const int port = options.comPortIndex;
-  drv_.SetPortB(port >= 0 && port < 8 ? static_cast<TPortNumber>(port + 1) : pnCustom);
-  drv_.SetBaudRateValue(options.baudRateIndex == 0 ? 9600 : 19200);
+  if (!options.portName.isEmpty()) {
+    drv_.SetPortName(options.portName);
+  } else {
+    const int port = options.comPortIndex;
+    drv_.SetPortB(port >= 0 && port < 8 ? static_cast<TPortNumber>(port + 1) : pnCustom);
+  }
+  drv_.SetBaudRateValue(report_.baud);
+  report_.portName = drv_.PortName();
 
   std::array<uint8_t, kExchangeBufferSize> exchange{};
   uint8_t* ex = exchange.data();
@@ -154,20 +206,36 @@ TRunOutcome TUpdateSequence::Run(const TUpdateOptions& options) {
   view_.SetStatus(QStringLiteral("Wait... Switching To Update Mode"));
   const uint8_t modeSwitch[3][2] = {
       {kCmdDownload, 0}, {kCmdDownload, kDownloadStart}, {kCmdDownload, kDownloadQueryBlockSize}};
-  CommandExchange(ex, modeSwitch[0], 1);
-  CommandExchange(ex, modeSwitch[1], 2);
-  CommandExchange(ex, modeSwitch[2], 2);
-  if (Stopping()) return Finish(TRunOutcome::Stopped, kReady);
+  for (size_t i = 0; i < 3; ++i) {
+    CommandExchange(ex, modeSwitch[i], i == 0 ? 1 : 2);
+    if (Stopping()) return Finish(TRunOutcome::Stopped, kReady);
+  }
 
   bool anyFailed = false;
-  for (const TImageWindow& w : kImages) {
+  for (size_t i = 0; i < kImages.size(); ++i) {
+    const TImageWindow& w = kImages[i];
+    TImageReport& r = report_.images[i];
     if (!view_.ImageChecked(w.image)) continue;
+    r.chosen = true;
+    if (view_.ImageProgress) view_.ImageProgress(r);
     for (uint32_t a = w.first; a < w.end; a += kBlockSize) {
       view_.SetStatus(QString::fromLatin1(w.text) + QString::number(BlockPercent(w, a)) + "%");
-      BuildWriteBlockPayload(a, memory_.data(), ex);
+      BuildWriteBlockPayload(a, image, ex);
       SendFrame(ex, kWriteBlockPayloadSize);
-      ReadAnswer(ex, kCommandAnswerMax);
+      const bool open = drv_.Connected();
+      const size_t got = ReadAnswer(ex, kCommandAnswerMax);
       if (ex[3] != kDownloadAccepted) {
+        r.failedBlockAddress = a;
+        if (!open)
+          r.failure = TImageFailure::PortNotOpen;
+        else if (drv_.LineLost())
+          r.failure = TImageFailure::PortLost;
+        else if (got < 4)
+          r.failure = TImageFailure::NoAnswer;
+        else
+          r.failure = TImageFailure::Refused;
+        r.refusedCode = ex[3];
+        if (view_.ImageProgress) view_.ImageProgress(r);
         // This image is abandoned; the run goes on with the next one. Start stays disabled
         // until the run ends.
         drv_.Disconnect();
@@ -177,6 +245,8 @@ TRunOutcome TUpdateSequence::Run(const TUpdateOptions& options) {
         anyFailed = true;
         break;
       }
+      ++r.blocksWritten;
+      if (view_.ImageProgress) view_.ImageProgress(r);
       view_.ProcessEvents();
       if (Stopping()) return Finish(TRunOutcome::Stopped, kReady);
     }

@@ -6,6 +6,7 @@
 
 #include <QString>
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 
@@ -36,7 +37,46 @@ struct TUpdateOptions {
   int comPortIndex = 0;   // 0 = "COM1"; -1 none
   int baudRateIndex = 0;  // 0 = "9600", anything else 19200
   QString fileName;
+  // When set, the port by name ("COM3", "/dev/ttyUSB0") instead of comPortIndex.
+  QString portName;
 };
+
+// Why an image was not written to its end.
+enum class TImageFailure {
+  None,
+  Refused,      // the block was answered with another code than DownloadAccepted
+  NoAnswer,     // fewer than 4 answer bytes came
+  PortLost,     // the device went away while the port was open (hang-up, adapter unplugged)
+  PortNotOpen,  // the port could not be opened for the block
+  Stopped,      // the run was stopped on request before the image was written
+};
+
+// What happened to one image in a run.
+struct TImageReport {
+  TImage image = TImage::Encryption;
+  bool chosen = false;  // checked when its turn came (or when the run stopped before it)
+  uint32_t blocks = 0;  // blocks of the image
+  uint32_t blocksWritten = 0;
+  TImageFailure failure = TImageFailure::None;
+  uint32_t failedBlockAddress = 0;  // the block that was not written
+  uint8_t refusedCode = 0;          // byte 3 of the answer, for Refused
+  bool Written() const { return chosen && failure == TImageFailure::None; }
+};
+
+// What a run did, for the history and the batch program's report.
+struct TRunReport {
+  std::array<TImageReport, 3> images{};
+  QString portName;      // as the driver was given it ("COM1", "/dev/ttyUSB0")
+  uint32_t baud = 0;     // bits per second
+  int bvTypeIndex = -1;  // family at the first frame: 0 "QA", 1 "QB, QC", -1 none
+  QString sha256;        // of the image file's bytes, lowercase hexadecimal
+  double seconds = 0;    // from Start to the end of the run
+  bool sentAnything = false;
+};
+
+// Loads the image file into memory like LoadImageFile and gives the SHA-256 of every byte of the
+// file (lowercase hexadecimal) in sha256.
+TLoadResult LoadUpdateImage(const QString& fileName, TImageMemory& memory, QString& sha256);
 
 enum class TRunOutcome {
   Ready,        // every checked image was written
@@ -55,16 +95,26 @@ class TUpdateSequence {
     std::function<bool(TImage)> ImageChecked;  // read when the image's turn comes
     std::function<void()> ProcessEvents;       // one pass over pending window events
     std::function<void(const QString&)> ShowError;
+    // Optional: called when an image starts, after each accepted block and when the image
+    // ends (written or failed).
+    std::function<void(const TImageReport&)> ImageProgress;
   };
 
+  // memory is where Run loads the image file; RunLoaded leaves it alone.
   TUpdateSequence(TCommDrv& drv, TImageMemory& memory, TView view);
 
   // The whole sequence, run to its end (ButtonStartClick). Refused while a run is going on.
   TRunOutcome Run(const TUpdateOptions& options);
+  // The same with an image already loaded and checked (options.fileName is not read): the
+  // sequence only reads the image. sha256 is recorded in the report.
+  TRunOutcome RunLoaded(const TUpdateOptions& options, const TImageMemory& image,
+                        const QString& sha256);
   bool Running() const { return running_; }
   // Ends a running sequence after the block or exchange in flight: nothing more is sent and the
-  // port is closed.
+  // port is closed, without DownloadFinish. May be called from any thread.
   void RequestStop() { stopRequested_ = true; }
+  // What the last run did.
+  const TRunReport& LastReport() const { return report_; }
 
   // Operations of the sequence, also used by the window.
   bool EnsureConnected();
@@ -86,11 +136,13 @@ class TUpdateSequence {
   // Reads an answer of at most max bytes, by its frame length: it returns as soon as the whole
   // frame is there instead of waiting for bytes that never come. Byte 3 is cleared first, so a
   // short or missing answer never leaves an older state there.
-  void ReadAnswer(uint8_t* buffer, size_t max);
+  size_t ReadAnswer(uint8_t* buffer, size_t max);
   void PollExchange(uint8_t* ex);
   void CommandExchange(uint8_t* ex, const uint8_t* payload, size_t n);
   void Pause(int ms);
   bool Stopping() const { return stopRequested_; }
+  TRunOutcome Begin(const TUpdateOptions& options);
+  TRunOutcome Update(const TUpdateOptions& options, const uint8_t* image);
   TRunOutcome Finish(TRunOutcome outcome, const QString& status);
 
   TCommDrv& drv_;
@@ -100,5 +152,7 @@ class TUpdateSequence {
   TStrayCollector stray_;
   uint8_t lastAddress_ = 0;  // address of the last frame sent
   bool running_ = false;
-  bool stopRequested_ = false;
+  std::atomic<bool> stopRequested_ = false;
+  TRunReport report_;
+  qint64 startedMs_ = 0;
 };

@@ -1,0 +1,150 @@
+// velkup-batch: Velkup's update on several ports at once. The image file is loaded and checked
+// once; then every port runs the whole update sequence on its own thread, with its progress on
+// standard output, a table at the end, an exit status a script can trust, a JSON report on
+// request and a line per port in the update history.
+#include <signal.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "BatchDisplay.h"
+#include "BatchOptions.h"
+#include "BatchRun.h"
+#include "UpdateHistory.h"
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void OnSignal(int) {
+  const char c = 1;
+  [[maybe_unused]] const auto n = ::write(signalPipe[1], &c, 1);
+}
+
+void Error(const QString& line) {
+  std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+  std::fflush(stderr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  TBatchOptions options;
+  QString message;
+  switch (ParseBatchOptions(app.arguments().mid(1), options, message)) {
+    case TBatchCommand::Help:
+      std::fputs(BatchUsage().toLocal8Bit().constData(), stdout);
+      return 0;
+    case TBatchCommand::Version:
+      std::printf("%s\n", BatchVersion().toLocal8Bit().constData());
+      return 0;
+    case TBatchCommand::Error:
+      Error(message);
+      return 2;
+    case TBatchCommand::Run:
+      break;
+  }
+
+  // The image is loaded and checked once, before any port is opened.
+  TImageMemory image;
+  QString sha256;
+  const TLoadResult load = LoadUpdateImage(options.imageFile, image, sha256);
+  if (!load.Ok()) {
+    Error(QStringLiteral("velkup-batch: ") +
+          QString::fromStdString(
+              DescribeLoadFailure(QFile::encodeName(options.imageFile).toStdString(), load)));
+    return 2;
+  }
+  // So is the report's file: a run whose report cannot be written is not started.
+  std::unique_ptr<QFile> report;
+  if (!options.reportFile.isEmpty()) {
+    report = std::make_unique<QFile>(options.reportFile);
+    if (!report->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+      Error(QStringLiteral("velkup-batch: cannot write the report %1: %2")
+                .arg(options.reportFile, report->errorString()));
+      return 2;
+    }
+  }
+
+  // SIGINT and SIGTERM stop every port after its block in flight.
+  if (::pipe(signalPipe) != 0) {
+    Error(QStringLiteral("velkup-batch: cannot set up signal handling"));
+    return 2;
+  }
+  struct sigaction sa {};
+  sa.sa_handler = OnSignal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+
+  const bool terminal = ::isatty(STDOUT_FILENO) == 1;
+  TBatchDisplay display(stdout, terminal, options.ports);
+  std::vector<std::unique_ptr<TPortRun>> runs;
+  for (qsizetype i = 0; i < options.ports.size(); ++i)
+    runs.push_back(std::make_unique<TPortRun>(static_cast<int>(i), options.ports[i], options, image,
+                                              sha256, display));
+
+  bool stopped = false;
+  QSocketNotifier onSignal(signalPipe[0], QSocketNotifier::Read);
+  QObject::connect(&onSignal, &QSocketNotifier::activated, &app, [&] {
+    char buf[16];
+    [[maybe_unused]] const auto n = ::read(signalPipe[0], buf, sizeof buf);
+    stopped = true;
+    for (auto& run : runs) run->Stop();
+  });
+  size_t finished = 0;
+  for (auto& run : runs)
+    QObject::connect(run->Thread(), &QThread::finished, &app, [&] {
+      if (++finished == runs.size()) app.quit();
+    });
+  QTimer redraw;
+  if (terminal) {
+    QObject::connect(&redraw, &QTimer::timeout, &app, [&] { display.Redraw(); });
+    redraw.start(250);
+    display.Redraw();
+  }
+  for (auto& run : runs) run->Start();
+  app.exec();
+  for (auto& run : runs) run->Wait();
+  redraw.stop();
+  display.Close();
+
+  std::vector<TRunReport> reports;
+  std::vector<THistoryEntry> history;
+  bool allWritten = !stopped;
+  const QString absoluteFile = QFileInfo(options.imageFile).absoluteFilePath();
+  for (size_t i = 0; i < runs.size(); ++i) {
+    reports.push_back(runs[i]->Report());
+    allWritten = allWritten && PortWritten(reports.back());
+    history.push_back({runs[i]->Started(), QStringLiteral("velkup-batch"),
+                       options.ports[static_cast<qsizetype>(i)], absoluteFile, reports.back()});
+  }
+  std::printf("\n%s", SummaryTable(options.ports, reports).toLocal8Bit().constData());
+  if (stopped) std::printf("Stopped before the end.\n");
+  std::fflush(stdout);
+
+  int status = allWritten ? 0 : 1;
+  if (report) {
+    const QByteArray json =
+        QJsonDocument(BatchReportJson(options.imageFile, sha256, options.ports, reports))
+            .toJson(QJsonDocument::Indented);
+    if (report->write(json) != json.size() || !report->flush()) {
+      Error(QStringLiteral("velkup-batch: cannot write the report %1: %2")
+                .arg(options.reportFile, report->errorString()));
+      status = 1;
+    }
+    report->close();
+  }
+  TUpdateHistory().Record(history);
+  return status;
+}

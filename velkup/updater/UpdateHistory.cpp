@@ -1,0 +1,126 @@
+#include "UpdateHistory.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QStandardPaths>
+#include <cstdio>
+
+const char* ImageKey(TImage image) {
+  switch (image) {
+    case TImage::Encryption:
+      return "encryption";
+    case TImage::BVControl:
+      return "bvcontrol";
+    case TImage::Validation:
+      return "validation";
+  }
+  return "";
+}
+
+QString ImageTitle(TImage image) {
+  switch (image) {
+    case TImage::Encryption:
+      return QStringLiteral("Encryption");
+    case TImage::BVControl:
+      return QStringLiteral("BV Control");
+    case TImage::Validation:
+      return QStringLiteral("Validation");
+  }
+  return {};
+}
+
+QString FailureText(const TImageReport& r) {
+  switch (r.failure) {
+    case TImageFailure::None:
+      return {};
+    case TImageFailure::Refused:
+      return QStringLiteral("refused with code ") +
+             QStringLiteral("%1").arg(r.refusedCode, 2, 16, QLatin1Char('0')).toUpper();
+    case TImageFailure::NoAnswer:
+      return QStringLiteral("no answer");
+    case TImageFailure::PortLost:
+      return QStringLiteral("port lost");
+    case TImageFailure::PortNotOpen:
+      return QStringLiteral("port cannot be opened");
+    case TImageFailure::Stopped:
+      return QStringLiteral("stopped");
+  }
+  return {};
+}
+
+QJsonObject ImageOutcomeJson(const TImageReport& r) {
+  QJsonObject o;
+  o["name"] = ImageKey(r.image);
+  o["blocks_written"] = static_cast<qint64>(r.blocksWritten);
+  o["result"] = r.Written() ? "ok" : "failed";
+  if (!r.Written()) {
+    o["failed_block_address"] = static_cast<qint64>(r.failedBlockAddress);
+    o["reason"] = FailureText(r);
+  }
+  return o;
+}
+
+QString FamilyKey(int bvTypeIndex) {
+  return bvTypeIndex == 0 ? QStringLiteral("qa") : bvTypeIndex == 1 ? QStringLiteral("qb") : "";
+}
+
+QString TUpdateHistory::DefaultPath() {
+  return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+         QStringLiteral("/Velkup/history.jsonl");
+}
+
+QString TUpdateHistory::Path() const {
+  return path_.isEmpty() ? DefaultPath() : path_;
+}
+
+QJsonObject TUpdateHistory::EntryJson(const THistoryEntry& e) {
+  QJsonObject o;
+  o["time"] = e.time.toUTC().toString(Qt::ISODateWithMs);
+  o["program"] = e.program;
+  o["port"] = e.port;
+  const QString family = FamilyKey(e.run.bvTypeIndex);
+  o["family"] = family.isEmpty() ? QJsonValue() : QJsonValue(family);
+  o["baud"] = static_cast<qint64>(e.run.baud);
+  o["file"] = e.fileName;
+  o["sha256"] = e.run.sha256;
+  QJsonArray chosen, outcome;
+  for (const TImageReport& r : e.run.images) {
+    if (!r.chosen) continue;
+    chosen.append(ImageKey(r.image));
+    outcome.append(ImageOutcomeJson(r));
+  }
+  o["images"] = chosen;
+  o["outcome"] = outcome;
+  o["seconds"] = e.run.seconds;
+  return o;
+}
+
+bool TUpdateHistory::Append(const std::vector<THistoryEntry>& entries, QString* error) const {
+  const QString path = Path();
+  auto fail = [&](const QString& why) {
+    if (error) *error = QStringLiteral("cannot write the update history %1: %2").arg(path, why);
+    return false;
+  };
+  if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+    return fail(QStringLiteral("cannot create its folder"));
+  QFile f(path);
+  if (!f.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+    return fail(f.errorString());
+  for (const THistoryEntry& e : entries) {
+    // One write per line, so that lines of programs appending at once never interleave.
+    const QByteArray line = QJsonDocument(EntryJson(e)).toJson(QJsonDocument::Compact) + '\n';
+    if (f.write(line) != line.size()) return fail(f.errorString());
+  }
+  return true;
+}
+
+void TUpdateHistory::Record(const std::vector<THistoryEntry>& entries) const {
+  QString error;
+  if (!Append(entries, &error)) {
+    std::fprintf(stderr, "%s\n", error.toLocal8Bit().constData());
+    std::fflush(stderr);
+  }
+}
