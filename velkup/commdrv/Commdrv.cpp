@@ -7,6 +7,7 @@
 #include <cstring>
 
 #ifdef Q_OS_UNIX
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #endif
@@ -315,6 +316,7 @@ uint32_t TCommDrv::SendDataEx(const void* data, uint32_t count, uint32_t timeout
     }
     if (!progress && sinceProgress.elapsed() > qint64{timeout}) break;
   }
+  if (total < count) NoteHangUp();
   // What the driver did not take within the time-out is not sent later behind the caller's back.
   if (serial_->bytesToWrite() > 0) serial_->clear(QSerialPort::Output);
   serial_->clearError();
@@ -347,6 +349,15 @@ bool TCommDrv::Failed() {
   if (!PortFailed(serial_)) return false;
   if (serial_->error() == QSerialPort::ResourceError) lineLost_ = true;
   return true;
+}
+
+void TCommDrv::NoteHangUp() {
+#ifdef Q_OS_UNIX
+  // A hung-up line (the far end of a pseudo-terminal closed, an adapter unplugged) polls as
+  // HUP or ERR at once.
+  pollfd p{static_cast<int>(serial_->handle()), POLLIN, 0};
+  if (::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) lineLost_ = true;
+#endif
 }
 
 void TCommDrv::PullPending() {
@@ -385,6 +396,7 @@ uint32_t TCommDrv::ReadData(void* buffer, uint32_t count) {
       break;  // the port itself failed; waiting longer cannot help
     }
   }
+  if (total < count) NoteHangUp();
   serial_->clearError();
   ContinuePolling();
   return total;

@@ -152,6 +152,8 @@ class TCommDrv : public QObject {
   uint32_t TakeAvailable(char* into, uint32_t max);
   // Whether the port has failed, noting a lost device.
   bool Failed();
+  // Notes a line that has hung up, after a transfer that fell short.
+  void NoteHangUp();
 
   QSerialPort* serial_;
   QTimer* timer_;

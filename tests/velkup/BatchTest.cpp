@@ -1,0 +1,380 @@
+// velkup-batch as a real process against several bvsim instances on pseudo-terminals: the bytes
+// on every port, one port failing beside healthy ones, a damaged file, Ctrl-C, the report, the
+// progress lines and the update history; and its command line.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "BatchOptions.h"
+#include "HexText.h"
+#include "SimSupport.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+struct Finished {
+  int exitCode = -1;
+  QString out;
+  QString err;
+};
+
+// Simulators, each behind a symbolic link of its own (the port name velkup-batch is given),
+// so a test can put a new device behind a name.
+struct BatchRig : ::testing::Test {
+  QTemporaryDir dir;
+  std::vector<std::unique_ptr<bvsim::Simulator>> sims;
+  QString image = dir.filePath("firmware.vkf");
+  QString report = dir.filePath("report.json");
+  QString dataHome = dir.filePath("data");
+
+  void Sims(size_t n, unsigned baud = 0) {
+    for (size_t i = 0; i < n; ++i) {
+      bvsim::Config c = VelkupValidator();
+      c.baud = baud;
+      sims.push_back(std::make_unique<bvsim::Simulator>(c));
+      ASSERT_TRUE(sims.back()->Start()) << sims.back()->LastError();
+      Link(i);
+    }
+  }
+  QString Port(size_t i) const { return dir.filePath(QStringLiteral("port%1").arg(i)); }
+  void Link(size_t i) {
+    const std::string link = Port(i).toStdString();
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink(sims[i]->SlavePath(), link);
+  }
+  QStringList PortArgs() const {
+    QStringList a;
+    for (size_t i = 0; i < sims.size(); ++i) a << "--port" << Port(i);
+    return a;
+  }
+  QProcess* Launch(const QStringList& args) {
+    auto* p = new QProcess;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_DATA_HOME", dataHome);
+    p->setProcessEnvironment(env);
+    p->start(QStringLiteral(VELKUP_BATCH), args);
+    EXPECT_TRUE(p->waitForStarted(10000));
+    return p;
+  }
+  Finished Wait(QProcess* p) {
+    EXPECT_TRUE(p->waitForFinished(180000));
+    Finished f{p->exitStatus() == QProcess::NormalExit ? p->exitCode() : -1,
+               QString::fromLocal8Bit(p->readAllStandardOutput()),
+               QString::fromLocal8Bit(p->readAllStandardError())};
+    delete p;
+    return f;
+  }
+  Finished Batch(const QStringList& args) { return Wait(Launch(args)); }
+
+  QJsonObject ReadReport() {
+    QFile f(report);
+    EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+    QJsonParseError e;
+    const QJsonDocument d = QJsonDocument::fromJson(f.readAll(), &e);
+    EXPECT_EQ(e.error, QJsonParseError::NoError);
+    return d.object();
+  }
+  QList<QJsonObject> History() {
+    QFile f(dataHome + "/Velkup/history.jsonl");
+    QList<QJsonObject> lines;
+    if (!f.open(QIODevice::ReadOnly)) return lines;
+    while (!f.atEnd()) lines << QJsonDocument::fromJson(f.readLine()).object();
+    return lines;
+  }
+  QString Sha256Of(const QString& file) {
+    QFile f(file);
+    EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+    return QString::fromLatin1(
+        QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256).toHex());
+  }
+};
+
+// The window the images cover in a firmware read back.
+std::vector<uint8_t> Span(const std::vector<uint8_t>& fw, uint32_t first, uint32_t end) {
+  return {fw.begin() + first, fw.begin() + end};
+}
+std::vector<uint8_t> Pattern(uint32_t first, uint32_t end) {
+  std::vector<uint8_t> m;
+  for (uint32_t a = first; a < end; ++a) m.push_back(PatternByte(a));
+  return m;
+}
+
+QJsonObject ImageOf(const QJsonObject& port, const char* name) {
+  for (const auto& v : port["images"].toArray())
+    if (v.toObject()["name"].toString() == name) return v.toObject();
+  return {};
+}
+
+}  // namespace
+
+TEST_F(BatchRig, EveryPortGetsEveryBlockByteExactWithReportHistoryAndPlainProgress) {
+  Sims(3);
+  std::ofstream(image.toStdString()) << HexImage(0xB000, 0x1B000) << "\x1A";
+  const Finished f = Batch(PortArgs() << "--images"
+                                      << "encryption,bvcontrol"
+                                      << "--family"
+                                      << "qa"
+                                      << "--report" << report << image);
+  ASSERT_EQ(f.exitCode, 0) << f.out.toStdString() << f.err.toStdString();
+  EXPECT_TRUE(f.err.isEmpty()) << f.err.toStdString();
+
+  for (size_t i = 0; i < sims.size(); ++i) {
+    SCOPED_TRACE(i);
+    const auto frames = sims[i]->ReceivedFrames();
+    ASSERT_FALSE(frames.empty());
+    // The window's sequence: Poll to address 0x01 first, then Power Up's reset.
+    EXPECT_EQ(frames[0].bytes, (Bytes{0x02, 0x01, 0x06, 0x33, 0x62, 0x34}));
+    const Cmds cmds = Commands(frames);
+    EXPECT_EQ(Cmds(cmds.begin(), cmds.begin() + 3), (Cmds{"33", "00", "30"}));
+    EXPECT_EQ(cmds.back(), "50 03");
+    const auto blocks = BlockAddresses(frames);
+    ASSERT_EQ(blocks.size(), 256u);
+    for (size_t b = 0; b < blocks.size(); ++b) EXPECT_EQ(blocks[b], 0xB000 + 256 * b);
+    for (const auto& fr : frames) EXPECT_TRUE(fr.crcOk && fr.Address() == 0x01);
+    EXPECT_EQ(Span(sims[i]->Firmware(), 0xB000, 0x1B000), Pattern(0xB000, 0x1B000));
+    EXPECT_FALSE(sims[i]->InDownloadMode());
+  }
+
+  // Plain lines, not a terminal: a start, the 10 % steps and an end per image and port.
+  const QStringList lines = f.out.split('\n');
+  for (size_t i = 0; i < sims.size(); ++i) {
+    const QString p = Port(i) + ": ";
+    EXPECT_EQ(lines.filter(p + "Encryption").size(), 11);
+    EXPECT_TRUE(lines.contains(p + "BV Control started (224 blocks)"));
+    EXPECT_TRUE(lines.contains(p + "BV Control 50% (112/224 blocks)"));
+    EXPECT_EQ(lines
+                  .filter(QRegularExpression("^" + QRegularExpression::escape(p) +
+                                             "BV Control written \\(224/224 blocks, [0-9.]+ s\\)$"))
+                  .size(),
+              1);
+  }
+  EXPECT_FALSE(f.out.contains('\x1b'));
+  EXPECT_EQ(lines.filter(QRegularExpression(" ok +256 ")).size(), 3);
+
+  const QJsonObject r = ReadReport();
+  EXPECT_EQ(r["file"].toString(), image);
+  EXPECT_EQ(r["sha256"].toString(), Sha256Of(image));
+  const QJsonArray ports = r["ports"].toArray();
+  ASSERT_EQ(ports.size(), 3);
+  for (qsizetype i = 0; i < 3; ++i) {
+    const QJsonObject p = ports[i].toObject();
+    EXPECT_EQ(p["port"].toString(), Port(static_cast<size_t>(i)));
+    EXPECT_EQ(p["result"].toString(), "ok");
+    EXPECT_GT(p["seconds"].toDouble(), 0);
+    ASSERT_EQ(p["images"].toArray().size(), 2);
+    EXPECT_EQ(ImageOf(p, "encryption")["blocks_written"].toInt(), 32);
+    EXPECT_EQ(ImageOf(p, "bvcontrol")["blocks_written"].toInt(), 224);
+    EXPECT_EQ(ImageOf(p, "bvcontrol")["result"].toString(), "ok");
+    EXPECT_FALSE(ImageOf(p, "bvcontrol").contains("reason"));
+  }
+
+  const auto history = History();
+  ASSERT_EQ(history.size(), 3);
+  for (const QJsonObject& h : history) {
+    EXPECT_EQ(h["program"].toString(), "velkup-batch");
+    EXPECT_EQ(h["family"].toString(), "qa");
+    EXPECT_EQ(h["baud"].toInt(), 19200);
+    EXPECT_EQ(h["file"].toString(), image);
+    EXPECT_EQ(h["sha256"].toString(), Sha256Of(image));
+    EXPECT_EQ(h["images"].toArray(), (QJsonArray{"encryption", "bvcontrol"}));
+    EXPECT_EQ(h["outcome"].toArray().size(), 2);
+    EXPECT_TRUE(QDateTime::fromString(h["time"].toString(), Qt::ISODateWithMs).isValid());
+  }
+}
+
+TEST_F(BatchRig, AFailingPortNeverDisturbsTheOthers) {
+  // 0 refuses a block, 1 falls silent on one, 2 is unplugged mid-image and comes back under the
+  // same name as a new device, 3 is healthy. Each failing port abandons Encryption and still
+  // writes BV Control.
+  Sims(4);
+  std::ofstream(image.toStdString()) << HexImage(0xB000, 0x1B000);
+  bvsim::Fault refuse;
+  refuse.kind = bvsim::Fault::Refuse;
+  refuse.command = 0x50;
+  refuse.subCommand = 0x02;
+  refuse.blockAddress = 0xB300;
+  refuse.code = 0x30;
+  sims[0]->InjectFault(refuse);
+  bvsim::Fault silent = refuse;
+  silent.kind = bvsim::Fault::Silent;
+  silent.blockAddress = 0xB400;
+  sims[1]->InjectFault(silent);
+  bvsim::Fault drop = refuse;
+  drop.kind = bvsim::Fault::DropLine;
+  drop.blockAddress = 0xB500;
+  sims[2]->InjectFault(drop);
+
+  // The new device appears while the port waits after its failure.
+  std::atomic<bool> done = false;
+  std::thread replug([&] {
+    while (!done && !sims[2]->LineDropped()) std::this_thread::sleep_for(2ms);
+    if (done) return;
+    sims[2]->ClearFaults();
+    EXPECT_TRUE(sims[2]->Start());
+    Link(2);
+  });
+  const Finished f = Batch(PortArgs() << "--images"
+                                      << "encryption,bvcontrol"
+                                      << "--report" << report << image);
+  done = true;
+  replug.join();
+  EXPECT_EQ(f.exitCode, 1) << f.out.toStdString() << f.err.toStdString();
+
+  const QStringList reasons = {"refused with code 30", "no answer", "port lost"};
+  const uint32_t failedAt[] = {0xB300, 0xB400, 0xB500};
+  const QJsonArray ports = ReadReport()["ports"].toArray();
+  ASSERT_EQ(ports.size(), 4);
+  for (size_t i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    const QJsonObject p = ports[static_cast<qsizetype>(i)].toObject();
+    EXPECT_EQ(p["result"].toString(), "failed");
+    const QJsonObject enc = ImageOf(p, "encryption");
+    EXPECT_EQ(enc["result"].toString(), "failed");
+    EXPECT_EQ(enc["reason"].toString(), reasons[static_cast<qsizetype>(i)]);
+    EXPECT_EQ(enc["failed_block_address"].toInt(), static_cast<int>(failedAt[i]));
+    EXPECT_EQ(enc["blocks_written"].toInt(), static_cast<int>((failedAt[i] - 0xB000) / 256));
+    EXPECT_EQ(ImageOf(p, "bvcontrol")["result"].toString(), "ok");
+    const auto fw = sims[i]->Firmware();
+    EXPECT_EQ(Span(fw, 0xB000, failedAt[i]), Pattern(0xB000, failedAt[i]));
+    EXPECT_EQ(fw[failedAt[i]], 0xFF);
+    EXPECT_EQ(Span(fw, 0xD000, 0x1B000), Pattern(0xD000, 0x1B000));
+    // The table names the image, the block and why.
+    EXPECT_TRUE(f.out.contains(
+        QStringLiteral("Encryption failed at block 0x%1: %2")
+            .arg(QString::number(failedAt[i], 16).toUpper().rightJustified(5, QLatin1Char('0')),
+                 reasons[static_cast<qsizetype>(i)])))
+        << f.out.toStdString();
+  }
+  EXPECT_EQ(ports[3].toObject()["result"].toString(), "ok");
+  EXPECT_EQ(Span(sims[3]->Firmware(), 0xB000, 0x1B000), Pattern(0xB000, 0x1B000));
+  EXPECT_EQ(Commands(sims[3]->ReceivedFrames()).back(), "50 03");
+}
+
+TEST_F(BatchRig, ADamagedFileSendsNoByteToAnyPort) {
+  Sims(3);
+  std::ofstream(image.toStdString()) << HexImage(0xB000, 0xB100) << ":10B10000FF\r\n";
+  std::ofstream(image.toStdString() + ".x") << ":00000001FF\r\n";
+  const Finished f = Batch(PortArgs() << "--report" << report << image);
+  EXPECT_EQ(f.exitCode, 2);
+  EXPECT_EQ(f.err.count('\n'), 1);
+  EXPECT_TRUE(f.err.contains(image + " is damaged at line 19")) << f.err.toStdString();
+  const Finished missing = Batch(PortArgs() << dir.filePath("missing.vkf"));
+  EXPECT_EQ(missing.exitCode, 2);
+  EXPECT_TRUE(missing.err.contains("Cannot open file")) << missing.err.toStdString();
+  std::this_thread::sleep_for(200ms);
+  for (const auto& s : sims) EXPECT_TRUE(s->ReceivedFrames().empty());
+  EXPECT_FALSE(QFile::exists(report));
+  EXPECT_TRUE(History().isEmpty());
+}
+
+TEST_F(BatchRig, InterruptStopsEveryPortAfterItsBlockWithoutFinishing) {
+  Sims(3, 19200);  // paced, so that the interrupt lands mid-image
+  std::ofstream(image.toStdString()) << ":00000001FF\r\n";
+  QProcess* p = Launch(PortArgs() << "--images"
+                                  << "validation"
+                                  << "--report" << report << image);
+  for (const auto& s : sims)
+    ASSERT_TRUE(s->WaitForFrame(
+        [](const bvsim::Frame& fr) { return IsBlock(fr) && BlockAddress(fr) >= 0x1B400; }, 60s));
+  ::kill(static_cast<pid_t>(p->processId()), SIGINT);
+  const Finished f = Wait(p);
+  EXPECT_EQ(f.exitCode, 1);
+  EXPECT_TRUE(f.out.contains("Stopped before the end.")) << f.out.toStdString();
+  std::this_thread::sleep_for(200ms);
+  const QJsonArray ports = ReadReport()["ports"].toArray();
+  ASSERT_EQ(ports.size(), 3);
+  for (size_t i = 0; i < sims.size(); ++i) {
+    SCOPED_TRACE(i);
+    const auto frames = sims[i]->ReceivedFrames();
+    EXPECT_TRUE(IsBlock(frames.back()));  // no DownloadFinish
+    const size_t blocks = BlockAddresses(frames).size();
+    EXPECT_LT(blocks, 1616u);
+    const QJsonObject val = ImageOf(ports[static_cast<qsizetype>(i)].toObject(), "validation");
+    EXPECT_EQ(val["reason"].toString(), "stopped");
+    EXPECT_EQ(val["blocks_written"].toInt(), static_cast<int>(blocks));
+    // Closed: the line is free for another program at once.
+    QFile port(Port(i));
+    EXPECT_TRUE(port.open(QIODevice::ReadWrite));
+  }
+}
+
+TEST_F(BatchRig, AnUnwritableHistoryIsOneLineAndTheUpdateGoesOn) {
+  Sims(1);
+  std::ofstream(image.toStdString()) << HexImage(0xB000, 0xB400);
+  std::ofstream(dataHome.toStdString()) << "a file where the folder should be";
+  const Finished f = Batch(PortArgs() << "--images"
+                                      << "encryption" << image);
+  EXPECT_EQ(f.exitCode, 0);
+  EXPECT_EQ(f.err.count('\n'), 1);
+  EXPECT_TRUE(f.err.startsWith("cannot write the update history")) << f.err.toStdString();
+  EXPECT_EQ(Span(sims[0]->Firmware(), 0xB000, 0xB400), Pattern(0xB000, 0xB400));
+}
+
+TEST(BatchOptions, TheCommandLineIsCheckedBeforeAnythingIsSent) {
+  TBatchOptions o;
+  QString message;
+  ASSERT_EQ(ParseBatchOptions({"--port", "COM2", "--port=/dev/ttyUSB1", "--family", "qa", "--baud",
+                               "9600", "--images", "validation,encryption", "f.vkf"},
+                              o, message),
+            TBatchCommand::Run);
+  EXPECT_EQ(o.ports, (QStringList{"COM2", "/dev/ttyUSB1"}));
+  EXPECT_EQ(o.bvTypeIndex, 0);
+  EXPECT_EQ(o.baud, 9600u);
+  EXPECT_EQ(o.images, (std::array<bool, 3>{true, false, true}));
+  EXPECT_EQ(o.imageFile, "f.vkf");
+
+  TBatchOptions d;
+  ASSERT_EQ(ParseBatchOptions({"--port", "COM1", "f.vkf"}, d, message), TBatchCommand::Run);
+  EXPECT_EQ(d.bvTypeIndex, 1);
+  EXPECT_EQ(d.baud, 19200u);
+  EXPECT_EQ(d.images, (std::array<bool, 3>{true, true, true}));
+  EXPECT_EQ(ParseBatchOptions({"--help"}, d, message), TBatchCommand::Help);
+  EXPECT_EQ(ParseBatchOptions({"--version"}, d, message), TBatchCommand::Version);
+
+  const QList<QStringList> bad = {
+      {"f.vkf"},
+      {"--port", "COM1"},
+      {"--port", "COM1", "a.vkf", "b.vkf"},
+      {"--port", "COM1", "--baud", "115200", "f.vkf"},
+      {"--port", "COM1", "--family", "qc", "f.vkf"},
+      {"--port", "COM1", "--images", "encryption,firmware", "f.vkf"},
+      {"--port", "COM1", "--images", "", "f.vkf"},
+      {"--port", "ttyUSB0", "f.vkf"},
+      {"--port", "COM1", "--port", "COM1", "f.vkf"},
+      {"--port", "COM1", "--speed", "9600", "f.vkf"},
+      {"--port", "COM1", "f.vkf", "--report"},
+  };
+  for (const QStringList& args : bad) {
+    SCOPED_TRACE(args.join(' ').toStdString());
+    TBatchOptions fresh;
+    EXPECT_EQ(ParseBatchOptions(args, fresh, message), TBatchCommand::Error);
+    EXPECT_TRUE(message.startsWith("velkup-batch: "));
+    EXPECT_FALSE(message.contains('\n'));
+  }
+}
+
+TEST_F(BatchRig, ABadOptionIsOneLineAndExitStatusTwo) {
+  Sims(1);
+  std::ofstream(image.toStdString()) << ":00000001FF\r\n";
+  const Finished f = Batch(PortArgs() << "--baud"
+                                      << "4800" << image);
+  EXPECT_EQ(f.exitCode, 2);
+  EXPECT_EQ(f.err, "velkup-batch: --baud must be 9600 or 19200, not \"4800\" (see --help)\n");
+  const Finished v = Batch({"--version"});
+  EXPECT_EQ(v.exitCode, 0);
+  EXPECT_TRUE(v.out.startsWith("velkup-batch ")) << v.out.toStdString();
+  std::this_thread::sleep_for(100ms);
+  EXPECT_TRUE(sims[0]->ReceivedFrames().empty());
+}
