@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -176,6 +177,18 @@ TEST(SessionLogWindow, SaveLogAsCopiesTheWholeLogAndOpenLogFolderShowsItsFolder)
   QPlainTextEdit& memo = *form.ui->MemoMessage;
   EXPECT_EQ(memo.contextMenuPolicy(), Qt::CustomContextMenu);
   for (int i = 0; i < 30; ++i) Click(form.ui->BtnGetStatus);
+
+  // A right click shows the usual entries, then the log's two.
+  emit memo.customContextMenuRequested(QPoint(10, 10));
+  auto* menu = memo.findChild<QMenu*>("LogContextMenu");
+  ASSERT_NE(menu, nullptr);
+  QStringList entries;
+  for (QAction* action : menu->actions())
+    if (!action->isSeparator()) entries << action->text().remove(QLatin1Char('&'));
+  EXPECT_EQ(entries.mid(entries.size() - 2), (QStringList{"Save Log As...", "Open Log Folder"}));
+  EXPECT_FALSE(entries.filter(QRegularExpression("^Select All")).isEmpty())
+      << entries.join(", ").toStdString();
+  menu->close();
 
   QAction* save = MenuAction(memo, "Save Log As...");
   QAction* open = MenuAction(memo, "Open Log Folder");

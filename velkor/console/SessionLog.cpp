@@ -149,6 +149,8 @@ void AddSessionLogMenu(QPlainTextEdit& memo, SessionLog& log, ConsoleDialogs& di
   memo.setContextMenuPolicy(Qt::CustomContextMenu);
   QObject::connect(&memo, &QWidget::customContextMenuRequested, &memo, [&memo](const QPoint& at) {
     QMenu* menu = memo.createStandardContextMenu();
+    menu->setParent(&memo, menu->windowFlags());  // owned by the log area, deleted when closed
+    menu->setObjectName(QStringLiteral("LogContextMenu"));
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->addSeparator();
     menu->addActions(memo.actions());
