@@ -4,6 +4,7 @@
 // of its bus reset never crosses the network. Skipped when ser2net or socat is not installed.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -16,6 +17,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
+#include <csignal>
 #include <fstream>
 #include <memory>
 
@@ -89,19 +91,25 @@ class NetworkChain {
                    .arg(QString::fromStdString(device))
                    .toUtf8());
     yaml.close();
-    ser2net_.setProcessChannelMode(QProcess::MergedChannels);
+    Prepare(ser2net_);
     ser2net_.start("ser2net", {"-n", "-u", "-c", config, "-P", dir_.filePath("ser2net.pid")});
     if (!WaitFor([&] { return Accepts(port_); }, 10000)) {
       return error = "ser2net does not listen: " + QString::fromLocal8Bit(ser2net_.readAll()),
              false;
     }
-    socat_.setProcessChannelMode(QProcess::MergedChannels);
+    Prepare(socat_);
     socat_.start("socat", {QStringLiteral("pty,link=%1,raw,echo=0").arg(LocalPath()),
                            QStringLiteral("tcp:127.0.0.1:%1").arg(port_)});
     if (!WaitFor([&] { return QFileInfo::exists(LocalPath()); }, 10000)) {
       return error = "socat makes no pty: " + QString::fromLocal8Bit(socat_.readAll()), false;
     }
     return true;
+  }
+
+  // Both end with the test, even one that crashes.
+  static void Prepare(QProcess& p) {
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
   }
 
   QString LocalPath() const { return dir_.filePath("com"); }
