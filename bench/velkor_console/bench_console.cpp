@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
 #include <memory>
@@ -17,6 +18,7 @@
 #include "ConsoleDialogs.h"
 #include "Mainunit.h"
 #include "PtyPeer.h"
+#include "SessionLog.h"
 #include "bvsim.h"
 #include "ui_Mainunit.h"
 
@@ -141,6 +143,18 @@ int main(int argc, char** argv) {
     const size_t frames = sim.ReceivedFrames().size() - framesBefore;
     std::printf("  %zu frames received by the simulator during the loop (Poll + ACK pairs)\n",
                 frames);
+  }
+  // 5. The session log alone: what one line costs (stamp, write and flush to the file).
+  {
+    QTemporaryDir dir;
+    velkor::SessionLog log(dir.path());
+    const QString trace = QStringLiteral("-> 02, 03, 06, 33, DA, 81, ");
+    constexpr int kLines = 20000;
+    const double cpu = Cpu(CLOCK_THREAD_CPUTIME_ID);
+    for (int i = 0; i < kLines; ++i) log.Add(trace);
+    std::printf("session log: %d lines, %.1f us of CPU per line (%s)\n", kLines,
+                (Cpu(CLOCK_THREAD_CPUTIME_ID) - cpu) * 1000.0 / kLines,
+                log.IsOpen() ? "written" : "off");
   }
   return 0;
 }
