@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the fuzz targets need, skipping those
-# already present. Runs apt-get through sudo when not root.
+# Installs the Debian packages the build, the tests, the fuzz targets and the package checks need
+# (CPack's dpkg tools, lintian, the desktop and AppStream validators, rsvg-convert for the icons,
+# ser2net and socat for the serial-over-network test), skipping those already present. Runs
+# apt-get through sudo when not root.
 set -euo pipefail
 
 packages=(
@@ -10,6 +12,8 @@ packages=(
   clang libclang-rt-14-dev
   binutils srecord
   fontconfig fonts-dejavu-core
+  dpkg-dev file lintian desktop-file-utils appstream librsvg2-bin
+  ser2net socat
 )
 
 missing=()

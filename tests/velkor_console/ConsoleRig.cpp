@@ -48,6 +48,16 @@ QString RecordingDialogs::OpenFile(QWidget*, const QString& filter) {
   return fileAnswer;
 }
 
+QString RecordingDialogs::SaveFile(QWidget*, const QString& filter, const QString& suggestedName) {
+  fileFilters << filter;
+  saveSuggestions << suggestedName;
+  return saveAnswer;
+}
+
+void RecordingDialogs::OpenFolder(const QString& path) {
+  openedFolders << path;
+}
+
 // ---- LineRecorder ----
 
 namespace {

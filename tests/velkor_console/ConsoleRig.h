@@ -61,6 +61,8 @@ class RecordingDialogs : public velkor::ConsoleDialogs {
   void ShowModal(QDialog& dialog) override;
   void ShowWindow(QWidget& window) override;
   QString OpenFile(QWidget*, const QString& filter) override;
+  QString SaveFile(QWidget*, const QString& filter, const QString& suggestedName) override;
+  void OpenFolder(const QString& path) override;
 
   QStringList errorBoxes;
   QStringList messages;
@@ -70,6 +72,9 @@ class RecordingDialogs : public velkor::ConsoleDialogs {
   QStringList fileFilters;
   bool closeAnswer = true;  // OK to "Close the programm?"
   QString fileAnswer;
+  QStringList saveSuggestions;
+  QString saveAnswer;  // empty: cancel
+  QStringList openedFolders;
 };
 
 // Everything a port was asked to do, with the time since the rig started.

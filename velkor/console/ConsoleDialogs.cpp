@@ -1,10 +1,13 @@
 #include "ConsoleDialogs.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QDialog>
+#include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QStringList>
+#include <QUrl>
 #include <QWidget>
 
 namespace velkor {
@@ -40,6 +43,16 @@ void QtConsoleDialogs::ShowWindow(QWidget& window) {
 QString QtConsoleDialogs::OpenFile(QWidget* parent, const QString& filter) {
   return QFileDialog::getOpenFileName(parent, QStringLiteral("Open"), QString(),
                                       QtFileFilter(filter));
+}
+
+QString ConsoleDialogs::SaveFile(QWidget* parent, const QString& filter,
+                                 const QString& suggestedName) {
+  return QFileDialog::getSaveFileName(parent, QStringLiteral("Save As"),
+                                      QDir::home().filePath(suggestedName), QtFileFilter(filter));
+}
+
+void ConsoleDialogs::OpenFolder(const QString& path) {
+  QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
 QString QtFileFilter(const QString& filter) {

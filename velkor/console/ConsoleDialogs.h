@@ -26,6 +26,11 @@ class ConsoleDialogs {
   // File-open dialog with a filter in the form "Description(*.ext)|*.ext"; the chosen path, or
   // an empty text when the operator cancelled.
   virtual QString OpenFile(QWidget* parent, const QString& filter) = 0;
+  // File-save dialog (same filter form) that proposes `suggestedName` and asks before replacing
+  // a file; the chosen path, or an empty text when cancelled.
+  virtual QString SaveFile(QWidget* parent, const QString& filter, const QString& suggestedName);
+  // Shows a folder in the desktop's file manager.
+  virtual void OpenFolder(const QString& path);
 };
 
 class QtConsoleDialogs final : public ConsoleDialogs {

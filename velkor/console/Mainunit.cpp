@@ -59,6 +59,7 @@ TMainForm::TMainForm(Setup setup, QWidget* parent)
   ui->SpBtnAbout->setIcon(style()->standardIcon(QStyle::SP_MessageBoxInformation));
   setWindowIcon(QIcon(ProgramPicture(64)));
   ui->MemoMessage->setMaximumBlockCount(kLogLines);
+  AddSessionLogMenu(*ui->MemoMessage, SessionRecord, dialogs_);
   OpenDlg.Filter = QStringLiteral("HEX-Files(*.hex)|*.hex");
   FirmwareImage.fill(0xFF);
   if (setup.Opener) SerialPort.Opener = std::move(setup.Opener);
@@ -125,6 +126,7 @@ void TMainForm::FormCreate() {
 void TMainForm::AddMessage(const QString& text) {
   // The log is capped at kLogLines lines: the oldest line goes when a new one would pass it.
   ui->MemoMessage->appendPlainText(text);
+  SessionRecord.Add(text);
 }
 
 QStringList TMainForm::MessageLines() const {

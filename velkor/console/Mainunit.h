@@ -15,6 +15,7 @@
 
 #include "ConsoleDialogs.h"
 #include "HexFile.h"
+#include "SessionLog.h"
 #include "StatusText.h"
 #include "ZelnetLink.h"
 
@@ -94,6 +95,9 @@ class TMainForm : public QWidget {
   TStatisticForm* StatisticForm = nullptr;
   TDlgAbout* DlgAbout = nullptr;
   THelpWindow* HelpWindow = nullptr;
+
+  // Every line of the message log, time-stamped, in this run's file.
+  SessionLog SessionRecord;
 
   // Boxes, dialogs and modal windows of every part of the program go through here.
   ConsoleDialogs& Dialogs() { return dialogs_; }

@@ -1,0 +1,113 @@
+#!/usr/bin/env bash
+# Checks the packages of build/packages/ (scripts/package.sh) as an operator meets them:
+# lintian (errors fail, warnings are listed), desktop-file-validate and appstreamcli on the
+# installed files; then unpacks every package into a temporary root (dpkg -x) and runs the
+# installed programs from there, offscreen, against the installed bvsim: Velkor's start-up search
+# must find the validator (seen in its session log), Velkup's window must start, and
+# velkup-batch, when packaged, must update a validator.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+shopt -s nullglob
+debs=(build/packages/*.deb)
+if [ ${#debs[@]} -eq 0 ]; then
+  echo "package-check: no packages in build/packages (run scripts/package.sh)" >&2
+  exit 1
+fi
+
+work=$(mktemp -d /tmp/zelnet-package-check.XXXXXX)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+  echo "package-check: FAILED: $*" >&2
+  exit 1
+}
+# wait_for SECONDS COMMAND...: true once COMMAND succeeds, false after SECONDS.
+wait_for() {
+  local tries=$(($1 * 10))
+  shift
+  for _ in $(seq "$tries"); do
+    if "$@"; then return 0; fi
+    sleep 0.1
+  done
+  return 1
+}
+
+echo "== packages"
+for deb in "${debs[@]}"; do
+  printf '%-40s %6s KiB  Installed-Size %s KiB\n' "$(basename "$deb")" \
+    "$(($(stat -c %s "$deb") / 1024))" "$(dpkg-deb -f "$deb" Installed-Size)"
+  dpkg-deb -f "$deb" Package Version Section Depends | sed 's/^/    /'
+done
+
+echo "== lintian"
+for deb in "${debs[@]}"; do
+  lintian --fail-on error --tag-display-limit 0 "$deb" || fail "lintian $(basename "$deb")"
+done
+
+root=$work/root
+for deb in "${debs[@]}"; do dpkg -x "$deb" "$root"; done
+
+echo "== desktop-file-validate, appstreamcli validate"
+desktops=("$root"/usr/share/applications/*.desktop)
+[ ${#desktops[@]} -ge 2 ] || fail "desktop entries missing"
+for desktop in "${desktops[@]}"; do
+  desktop-file-validate "$desktop" || fail "desktop-file-validate $(basename "$desktop")"
+  exec_name=$(sed -n 's/^Exec=//p' "$desktop")
+  icon=$(sed -n 's/^Icon=//p' "$desktop")
+  [ -x "$root/usr/bin/$exec_name" ] || fail "$(basename "$desktop"): no program $exec_name"
+  [ -f "$root/usr/share/icons/hicolor/scalable/apps/$icon.svg" ] &&
+    [ -f "$root/usr/share/icons/hicolor/48x48/apps/$icon.png" ] ||
+    fail "$(basename "$desktop"): icon $icon missing"
+done
+for metainfo in "$root"/usr/share/metainfo/*.xml; do
+  appstreamcli validate --no-net "$metainfo" || fail "appstreamcli $(basename "$metainfo")"
+done
+for program in "$root"/usr/bin/*; do
+  name=$(basename "$program")
+  [ -f "$root/usr/share/man/man1/$name.1.gz" ] || fail "no manual for $name"
+done
+
+echo "== the installed programs against the installed bvsim"
+export QT_QPA_PLATFORM=offscreen
+export XDG_STATE_HOME=$work/state XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data
+for n in 2 3 4; do export "ZELNET_COM$n=$work/absent$n"; done
+
+"$root/usr/bin/bvsim" --quiet --memory 0x80000 --link "$work/bv1" </dev/null >"$work/bvsim1.out" 2>&1 &
+pids+=($!)
+wait_for 10 test -e "$work/bv1" || fail "bvsim made no pty: $(cat "$work/bvsim1.out")"
+
+found() { grep -qs 'Device has found on COM1!' "$work"/state/Velkor/logs/velkor-*.log; }
+ZELNET_COM1=$work/bv1 "$root/usr/bin/velkor" >"$work/velkor.out" 2>&1 &
+velkor_pid=$!
+pids+=("$velkor_pid")
+wait_for 30 found || fail "Velkor did not find bvsim: $(cat "$work/velkor.out")"
+kill -0 "$velkor_pid" || fail "Velkor ended"
+sed 's/^/    /' "$work"/state/Velkor/logs/velkor-*.log
+kill "$velkor_pid"
+echo "Velkor found the validator (session log above)"
+
+"$root/usr/bin/velkup" >"$work/velkup.out" 2>&1 &
+velkup_pid=$!
+pids+=("$velkup_pid")
+sleep 2
+kill -0 "$velkup_pid" || fail "Velkup's window did not stay open: $(cat "$work/velkup.out")"
+kill "$velkup_pid"
+echo "Velkup's window started"
+
+if [ -x "$root/usr/bin/velkup-batch" ]; then
+  srec_cat -generate 0xB000 0x1B000 -repeat-string "Velkup firmware " \
+    -o "$work/image.vkf" -intel -output_block_size=16
+  "$root/usr/bin/velkup-batch" --port "$work/bv1" --images encryption,bvcontrol \
+    --report "$work/report.json" "$work/image.vkf" </dev/null >"$work/batch.out" 2>&1 ||
+    fail "velkup-batch: exit $?: $(cat "$work/batch.out")"
+  grep -q '"result" *: *"ok"' "$work/report.json" || fail "velkup-batch report: $(cat "$work/report.json")"
+  tail -n 5 "$work/batch.out"
+  echo "velkup-batch updated the validator"
+fi
+echo "Package check passed."
