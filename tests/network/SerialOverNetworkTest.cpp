@@ -21,8 +21,8 @@
 #include <fstream>
 #include <memory>
 
-#include "../velkup/HexText.h"
-#include "../velkup/SimSupport.h"
+#include "HexWriter.h"
+#include "../velkup_updater/SimSupport.h"
 #include "ConsoleRig.h"
 #include "UpdateSequence.h"
 

@@ -5,7 +5,7 @@
 #include <fstream>
 
 #include "Frames.h"
-#include "HexText.h"
+#include "HexWriter.h"
 #include "ImageFile.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "console.h"
-#include "sim_fixture.h"
+#include "SimFixture.h"
 
 using namespace bvsim_test;
 

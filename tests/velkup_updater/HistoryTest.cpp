@@ -15,7 +15,7 @@
 #include <fstream>
 
 #include "Commdrv.h"
-#include "HexText.h"
+#include "HexWriter.h"
 #include "SimSupport.h"
 #include "VelkupTestSupport.h"
 

@@ -12,7 +12,7 @@
 #include <fstream>
 
 #include "Commdrv.h"
-#include "HexText.h"
+#include "HexWriter.h"
 #include "SimSupport.h"
 #include "UpdateSequence.h"
 #include "VelkupTestSupport.h"

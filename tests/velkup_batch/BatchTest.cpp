@@ -17,7 +17,7 @@
 #include <thread>
 
 #include "BatchOptions.h"
-#include "HexText.h"
+#include "HexWriter.h"
 #include "SimSupport.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <random>
 
-#include "sim_fixture.h"
+#include "SimFixture.h"
 
 using namespace bvsim_test;
 using bvsim::MakeRequest;

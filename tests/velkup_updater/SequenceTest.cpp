@@ -11,7 +11,7 @@
 #include <memory>
 #include <set>
 
-#include "HexText.h"
+#include "HexWriter.h"
 #include "SimSupport.h"
 #include "UpdateSequence.h"
 

@@ -1,7 +1,7 @@
 // Each fault switch of the simulator does what it says, on the real pty.
 #include <gtest/gtest.h>
 
-#include "sim_fixture.h"
+#include "SimFixture.h"
 
 using namespace bvsim_test;
 using bvsim::Fault;

@@ -5,7 +5,7 @@
 #include <QTemporaryDir>
 #include <fstream>
 
-#include "HexText.h"
+#include "HexWriter.h"
 #include "ImageFile.h"
 
 namespace {
