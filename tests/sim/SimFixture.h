@@ -6,8 +6,8 @@
 #include <chrono>
 #include <memory>
 
+#include "PtyPeer.h"
 #include "bvsim.h"
-#include "pty_client.h"
 
 namespace bvsim_test {
 
@@ -25,7 +25,7 @@ class SimTest : public ::testing::Test {
   void Boot(bvsim::Config config = {}) {
     sim = std::make_unique<bvsim::Simulator>(std::move(config));
     ASSERT_TRUE(sim->Start()) << sim->LastError();
-    client = std::make_unique<PtyClient>(sim->SlavePath());
+    client = std::make_unique<zelnet::test::PtyPeer>(sim->SlavePath());
     ASSERT_TRUE(client->Ok());
   }
 
@@ -51,7 +51,7 @@ class SimTest : public ::testing::Test {
   }
 
   std::unique_ptr<bvsim::Simulator> sim;
-  std::unique_ptr<PtyClient> client;
+  std::unique_ptr<zelnet::test::PtyPeer> client;
 };
 
 }  // namespace bvsim_test

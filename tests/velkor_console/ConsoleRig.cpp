@@ -16,7 +16,7 @@ namespace consoletest {
 Bytes Answer(const Bytes& data) {
   Bytes frame = {0x02, 0x03, static_cast<uint8_t>(data.size() + 5)};
   frame.insert(frame.end(), data.begin(), data.end());
-  return testsupport::WithCrc(frame);
+  return zelnet::test::WithCrc(frame);
 }
 
 // ---- RecordingDialogs ----

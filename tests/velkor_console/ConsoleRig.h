@@ -108,7 +108,7 @@ class ScriptedValidator {
  public:
   ScriptedValidator();
 
-  testsupport::PtyPeer peer;
+  zelnet::test::PtyPeer peer;
 
   // Poll answers: one (status) or two (status, sub-code) data bytes.
   void SetStatus(uint8_t status) { SetPollData({status}); }
