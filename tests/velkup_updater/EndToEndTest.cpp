@@ -17,6 +17,9 @@
 #include "UpdateSequence.h"
 #include "VelkupTestSupport.h"
 
+using zelnet::test::HexImage;
+using zelnet::test::PatternByte;
+
 namespace {
 
 using namespace std::chrono_literals;

@@ -15,6 +15,8 @@
 #include "SimSupport.h"
 #include "UpdateSequence.h"
 
+using zelnet::test::HexImage;
+
 namespace {
 
 struct SequenceRun : ::testing::Test {
