@@ -3,7 +3,7 @@
 
 #include "SimFixture.h"
 
-using namespace bvsim_test;
+using namespace bvsim::test;
 using bvsim::Fault;
 using bvsim::MakeRequest;
 using Clock = std::chrono::steady_clock;

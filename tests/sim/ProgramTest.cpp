@@ -15,7 +15,7 @@
 #include "SimFixture.h"
 #include "console.h"
 
-using namespace bvsim_test;
+using namespace bvsim::test;
 
 TEST_F(SimTest, TypedCommandsDriveTheValidatorAndBadInputGetsOneErrorLine) {
   Boot();

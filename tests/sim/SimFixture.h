@@ -9,9 +9,9 @@
 #include "PtyPeer.h"
 #include "bvsim.h"
 
-namespace bvsim_test {
+namespace bvsim::test {
 
-using Bytes = std::vector<uint8_t>;
+using zelnet::test::Bytes;
 using namespace std::chrono_literals;
 
 // The data bytes of a short answer frame (between the length byte and the check code).
@@ -54,4 +54,7 @@ class SimTest : public ::testing::Test {
   std::unique_ptr<zelnet::test::PtyPeer> client;
 };
 
-}  // namespace bvsim_test
+}  // namespace bvsim::test
+
+// The former name of these helpers, kept until the branches written against it are merged.
+namespace bvsim_test = bvsim::test;

@@ -7,7 +7,7 @@
 
 #include "SimFixture.h"
 
-using namespace bvsim_test;
+using namespace bvsim::test;
 using bvsim::MakeRequest;
 
 TEST_F(SimTest, AnswersBothAddressesWithTheirOwnAndIgnoresOthers) {

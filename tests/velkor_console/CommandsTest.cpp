@@ -9,7 +9,7 @@
 #include "ConsoleRig.h"
 #include "ui_Mainunit.h"
 
-using namespace consoletest;
+using namespace velkor::test;
 using velkor::TMainForm;
 
 namespace {

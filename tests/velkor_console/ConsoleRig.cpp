@@ -11,7 +11,7 @@
 #include "QtSerialLine.h"
 #include "ui_Mainunit.h"
 
-namespace consoletest {
+namespace velkor::test {
 
 Bytes Answer(const Bytes& data) {
   Bytes frame = {0x02, 0x03, static_cast<uint8_t>(data.size() + 5)};
@@ -271,4 +271,4 @@ void RunPollLoop(velkor::TMainForm& form, const std::function<bool()>& stopWhen,
   EXPECT_FALSE(late) << "the poll loop was stopped by the watchdog";
 }
 
-}  // namespace consoletest
+}  // namespace velkor::test

@@ -25,9 +25,9 @@ inline void PrintTo(const QString& text, std::ostream* os) {
   *os << '"' << text.toStdString() << '"';
 }
 
-namespace consoletest {
+namespace velkor::test {
 
-using Bytes = std::vector<uint8_t>;
+using zelnet::test::Bytes;
 
 // A ZELNET answer frame: sync, address, length, the data bytes, check code.
 Bytes Answer(const Bytes& data);
@@ -179,4 +179,7 @@ void Click(QWidget* button);
 void RunPollLoop(velkor::TMainForm& form, const std::function<bool()>& stopWhen,
                  int limitMs = 15000, bool* timedOut = nullptr);
 
-}  // namespace consoletest
+}  // namespace velkor::test
+
+// The former name of these helpers, kept until the branches written against it are merged.
+namespace consoletest = velkor::test;

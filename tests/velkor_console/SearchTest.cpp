@@ -11,7 +11,7 @@
 #include "bvsim.h"
 #include "ui_Mainunit.h"
 
-using namespace consoletest;
+using namespace velkor::test;
 using velkor::TMainForm;
 
 namespace {

@@ -20,6 +20,8 @@
 using zelnet::test::HexImage;
 using zelnet::test::PatternByte;
 
+using namespace velkup::test;
+
 namespace {
 
 using namespace std::chrono_literals;

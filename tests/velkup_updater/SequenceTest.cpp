@@ -17,6 +17,8 @@
 
 using zelnet::test::HexImage;
 
+using namespace velkup::test;
+
 namespace {
 
 struct SequenceRun : ::testing::Test {

@@ -17,6 +17,8 @@
 #include "UpdateSequence.h"
 #include "VelkupTestSupport.h"
 
+using namespace velkup::test;
+
 namespace {
 
 // The percentage at the end of a "Wait... Writing ... Image Data: N%" status text, or -1.
