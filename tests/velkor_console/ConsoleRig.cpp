@@ -222,6 +222,32 @@ When::When(std::function<bool()> condition, std::function<void()> action) {
   timer_.start();
 }
 
+// ---- SimConsole ----
+
+SimConsole::SimConsole(bvsim::Config config) : simPort(std::move(config)) {
+  SetPorts(sim.SlavePath());
+  form = std::make_unique<velkor::TMainForm>(velkor::TMainForm::Setup{&dialogs, {}});
+  form->show();
+}
+
+SimConsole::~SimConsole() {
+  form.reset();
+  SetPorts({});
+}
+
+QStringList SimConsole::Since(qsizetype from) const {
+  const QStringList lines = Lines();
+  EXPECT_LT(lines.size(), 101) << "the log is full; lines may have been dropped";
+  return lines.mid(from);
+}
+
+QStringList SimConsole::From(const QString& first) const {
+  const QStringList lines = Lines();
+  EXPECT_LT(lines.size(), 101) << "the log is full; lines may have been dropped";
+  const qsizetype at = lines.lastIndexOf(first);
+  return at < 0 ? QStringList{} : lines.mid(at);
+}
+
 // ---- AttachedConsole ----
 
 AttachedConsole::AttachedConsole(ScriptedValidator& validator) {

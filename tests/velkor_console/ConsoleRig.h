@@ -1,6 +1,7 @@
-// What the console's window tests share: a dialog seam that answers every box at once, a serial
-// line that records RTS switching (a pty cannot show it), the four port variables, a scripted
-// validator on a real pseudo-terminal, and ways to act from inside a running handler.
+// What Velkor's window tests share: a dialog seam that answers every box at once, a serial line
+// that records RTS switching (a pty cannot show it), the four port variables, a scripted
+// validator on a real pseudo-terminal, the window attached to it or to bvsim, and ways to act
+// from inside a running handler.
 #pragma once
 
 #include <QElapsedTimer>
@@ -19,6 +20,7 @@
 #include "Mainunit.h"
 #include "PtyPeer.h"
 #include "SerialLine.h"
+#include "SimOnPort.h"
 
 // Failures print texts as texts.
 inline void PrintTo(const QString& text, std::ostream* os) {
@@ -168,6 +170,23 @@ struct AttachedConsole {
 
   RecordingDialogs dialogs;
   LineRecorder recorder;
+  std::unique_ptr<velkor::TMainForm> form;
+};
+
+// A window with recorded boxes that found bvsim on COM1 at start-up (COM2 to COM4 absent).
+struct SimConsole {
+  explicit SimConsole(bvsim::Config config = {});
+  ~SimConsole();
+
+  QStringList Lines() const { return form->MessageLines(); }
+  // The lines from `from` (a count of lines) on, and from the last occurrence of `first` on;
+  // both fail the test when the log is full and lines may have been dropped.
+  QStringList Since(qsizetype from) const;
+  QStringList From(const QString& first) const;
+
+  zelnet::test::SimOnPort simPort;
+  bvsim::Simulator& sim = simPort.sim;
+  RecordingDialogs dialogs;
   std::unique_ptr<velkor::TMainForm> form;
 };
 

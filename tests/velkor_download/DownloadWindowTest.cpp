@@ -21,18 +21,8 @@ using zelnet::test::Bytes;
 namespace {
 
 // The window found the simulator on COM1 at start-up.
-struct SimWindow {
-  SimWindow() {
-    EXPECT_TRUE(sim.Start()) << sim.LastError();
-    SetPorts(sim.SlavePath());
-    form = std::make_unique<TMainForm>(TMainForm::Setup{&dialogs, {}});
-    form->show();
-    EXPECT_NE(form->PortHandle, nullptr);
-  }
-  ~SimWindow() {
-    form.reset();
-    SetPorts({});
-  }
+struct SimWindow : SimConsole {
+  SimWindow() { EXPECT_NE(form->PortHandle, nullptr); }
 
   // Clicks Download with the dialog answering `file`; returns the lines it added and leaves the
   // frames it sent in the simulator's record.
@@ -42,11 +32,6 @@ struct SimWindow {
     const qsizetype from = form->MessageLines().size();
     Click(form->ui->BtnDownload);
     return Since(from);
-  }
-  QStringList Since(qsizetype from) const {
-    const QStringList lines = form->MessageLines();
-    EXPECT_LT(lines.size(), 101) << "the log is full; lines may have been dropped";
-    return lines.mid(from);
   }
   // Sub-commands of the Download requests received (-1: the command alone), other codes as such.
   std::vector<int> Requests() const {
@@ -60,10 +45,6 @@ struct SimWindow {
     return ui.BtnDownload->isEnabled() && ui.Button1->isEnabled() && ui.BtnStopPoll->isEnabled() &&
            ui.BtnReqStat->isEnabled() && ui.BtnPoll->isEnabled() && ui.BtnExit->isEnabled();
   }
-
-  bvsim::Simulator sim;
-  RecordingDialogs dialogs;
-  std::unique_ptr<TMainForm> form;
 };
 
 const QStringList kIntoDownloadMode = {kSep, "The Download-command is executed", "Download mode"};

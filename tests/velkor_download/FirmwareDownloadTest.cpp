@@ -12,6 +12,7 @@
 
 #include "FirmwareDownload.h"
 #include "HexWriter.h"
+#include "SimOnPort.h"
 #include "ToolHex.h"
 #include "bvsim.h"
 
@@ -43,9 +44,7 @@ class RecordingProgress final : public TProgressSteps {
 
 // The simulator, a port open on its pty, and the procedure over that port.
 struct DownloadRig {
-  explicit DownloadRig(bvsim::Config config = {}) : sim(config) {
-    EXPECT_TRUE(sim.Start()) << sim.LastError();
-    qputenv("ZELNET_COM1", QByteArray::fromStdString(sim.SlavePath()));
+  explicit DownloadRig(bvsim::Config config = {}) : simPort(std::move(config)) {
     handle = port.OpenPort('1', 19200);
     EXPECT_NE(handle, nullptr);
     timer.setSingleShot(true);
@@ -83,7 +82,8 @@ struct DownloadRig {
     return ::testing::AssertionSuccess();
   }
 
-  bvsim::Simulator sim;
+  zelnet::test::SimOnPort simPort;
+  bvsim::Simulator& sim = simPort.sim;
   QTimer timer;
   TComPort port{timer};
   LineHandle handle = nullptr;
