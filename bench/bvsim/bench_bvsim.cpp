@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include "PtyPeer.h"
 #include "bvsim.h"
-#include "pty_client.h"
 
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<uint8_t>;
@@ -23,7 +23,7 @@ double CpuSeconds() {
   return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
 }
 
-void RoundTrips(bvsim_test::PtyClient& client, const char* what, const Bytes& request, int n) {
+void RoundTrips(zelnet::test::PtyPeer& client, const char* what, const Bytes& request, int n) {
   std::vector<double> us;
   us.reserve(size_t(n));
   for (int i = 0; i < n; ++i) {
@@ -49,7 +49,7 @@ int main() {
   config.recordLimit = 100;
   bvsim::Simulator sim(config);
   if (!sim.Start()) return 1;
-  bvsim_test::PtyClient client(sim.SlavePath());
+  zelnet::test::PtyPeer client(sim.SlavePath());
   const Bytes poll = bvsim::MakeRequest(3, bvsim::kPoll);
   const Bytes block = bvsim::MakeBlockRequest(3, 0xB000, Bytes(256, 0x5A));
   client.Exchange(bvsim::MakeRequest(3, bvsim::kDownload, {bvsim::kDownloadStart}));

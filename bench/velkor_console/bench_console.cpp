@@ -97,8 +97,8 @@ int main(int argc, char** argv) {
 
   // 3. Bus Reset over two silent ports, then the simulator on COM3.
   {
-    testsupport::PtyPeer silent1;
-    testsupport::PtyPeer silent2;
+    zelnet::test::PtyPeer silent1;
+    zelnet::test::PtyPeer silent2;
     SetPort(1, silent1.SlavePath());
     SetPort(2, silent2.SlavePath());
     SetPort(3, sim.SlavePath());

@@ -19,9 +19,11 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "ConsoleDialogs.h"
 #include "FirmwareDownload.h"
+#include "HexWriter.h"
 #include "Mainunit.h"
 #include "bvsim.h"
 #include "ui_Mainunit.h"
@@ -39,26 +41,14 @@ double ThreadCpuMs() {
 
 // Random bytes in 16-byte data records, no blank block.
 std::string HexOfRandomImage(std::size_t size) {
-  static const char kDigits[] = "0123456789ABCDEF";
   std::mt19937 random(32);
   std::string hex;
+  std::vector<std::uint8_t> data(16);
   for (std::size_t address = 0; address < size; address += 16) {
-    std::uint8_t sum = 0;
-    std::string line = ":";
-    auto put = [&](std::uint8_t b) {
-      line += kDigits[b >> 4];
-      line += kDigits[b & 0xF];
-      sum = static_cast<std::uint8_t>(sum + b);
-    };
-    put(16);
-    put(static_cast<std::uint8_t>(address >> 8));
-    put(static_cast<std::uint8_t>(address & 0xFF));
-    put(0);
-    for (int k = 0; k < 16; ++k) put(static_cast<std::uint8_t>(random()));
-    put(static_cast<std::uint8_t>(0x100 - sum));
-    hex += line + "\r\n";
+    for (auto& b : data) b = static_cast<std::uint8_t>(random());
+    hex += zelnet::test::Record(0x00, static_cast<std::uint16_t>(address), data);
   }
-  return hex + ":00000001FF\r\n";
+  return hex + zelnet::test::kEndOfFile;
 }
 
 // Answers the file dialog with one path and every box at once.

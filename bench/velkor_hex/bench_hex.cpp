@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "HexFile.h"
-#include "HexTestSupport.h"
+#include "HexWriter.h"
 
 int main() {
   std::mt19937 random(2024);
@@ -19,10 +19,10 @@ int main() {
   std::string file;
   for (std::size_t offset = 0; offset < source.size(); offset += 16) {
     if (offset == velkor::kFirmwareBankSize) {
-      file += hextest::Record(0x02, 0, {0x10, 0x00});
+      file += zelnet::test::Record(0x02, 0, {0x10, 0x00});
     }
-    file += hextest::Record(0x00, static_cast<std::uint16_t>(offset),
-                            {source.begin() + offset, source.begin() + offset + 16});
+    file += zelnet::test::Record(0x00, static_cast<std::uint16_t>(offset),
+                                 {source.begin() + offset, source.begin() + offset + 16});
   }
   file += ":00000001FF\r\n";
 

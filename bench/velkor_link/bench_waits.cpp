@@ -36,7 +36,7 @@ void Measure(const char* what, const std::function<void()>& wait) {
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
-  testsupport::PtyPeer silent;  // a line on which nothing ever answers
+  zelnet::test::PtyPeer silent;  // a line on which nothing ever answers
   qputenv("ZELNET_COM1", QByteArray::fromStdString(silent.SlavePath()));
 
   velkor::ZelnetLink link(velkor::LinkHost{});

@@ -19,11 +19,14 @@
 #include <sstream>
 
 #include "Commdrv.h"
+#include "HexWriter.h"
 #include "ImageFile.h"
 #include "UpdateSequence.h"
 #include "bvsim.h"
 
 namespace {
+
+using zelnet::test::HexImage;
 
 double ThreadCpuSeconds() {
   timespec ts{};
@@ -37,35 +40,6 @@ double Seconds(std::chrono::steady_clock::duration d) {
 
 const char* Verdict(bool ok) {
   return ok ? "OK" : "MISSED";
-}
-
-// A HEX image covering [first, end) in 16-byte records, with linear address records.
-std::string HexImage(uint32_t first, uint32_t end) {
-  std::string text;
-  text.reserve((end - first) / 16 * 46);
-  char line[64];
-  auto record = [&](uint8_t type, uint16_t address, const uint8_t* data, int n) {
-    uint8_t sum = static_cast<uint8_t>(n + (address >> 8) + (address & 0xFF) + type);
-    int len = std::snprintf(line, sizeof line, ":%02X%04X%02X", n, address, type);
-    for (int i = 0; i < n; ++i) {
-      len += std::snprintf(line + len, sizeof line - len, "%02X", data[i]);
-      sum = static_cast<uint8_t>(sum + data[i]);
-    }
-    std::snprintf(line + len, sizeof line - len, "%02X\r\n", static_cast<uint8_t>(0x100 - sum));
-    text += line;
-  };
-  uint32_t upper = 0xFFFFFFFF;
-  for (uint32_t a = first; a < end; a += 16) {
-    if ((a >> 16) != upper) {
-      upper = a >> 16;
-      const uint8_t ext[2] = {static_cast<uint8_t>(upper >> 8), static_cast<uint8_t>(upper)};
-      record(4, 0, ext, 2);
-    }
-    uint8_t data[16];
-    for (int i = 0; i < 16; ++i) data[i] = static_cast<uint8_t>((a + i) * 13 + ((a + i) >> 9));
-    record(0, static_cast<uint16_t>(a & 0xFFFF), data, 16);
-  }
-  return text + ":00000001FF\r\n";
 }
 
 struct Run {

@@ -3,7 +3,7 @@
 
 #include "SimFixture.h"
 
-using namespace bvsim_test;
+using namespace bvsim::test;
 using bvsim::Fault;
 using bvsim::MakeRequest;
 using Clock = std::chrono::steady_clock;
@@ -168,7 +168,7 @@ TEST_F(SimTest, DroppingTheLineHangsUpTheClientAndStartServesAgain) {
   const std::string old = sim->SlavePath();
   ASSERT_TRUE(sim->Start());
   EXPECT_FALSE(sim->LineDropped());
-  client = std::make_unique<PtyClient>(sim->SlavePath());
+  client = std::make_unique<zelnet::test::PtyPeer>(sim->SlavePath());
   ASSERT_TRUE(client->Ok());
   EXPECT_EQ(Poll(), Bytes{0x10});
   EXPECT_EQ(sim->Firmware()[0], 7);

@@ -12,10 +12,10 @@
 #include <filesystem>
 #include <string>
 
-#include "console.h"
 #include "SimFixture.h"
+#include "console.h"
 
-using namespace bvsim_test;
+using namespace bvsim::test;
 
 TEST_F(SimTest, TypedCommandsDriveTheValidatorAndBadInputGetsOneErrorLine) {
   Boot();
@@ -111,7 +111,7 @@ TEST(BvsimProgram, ServesInTheBackgroundTracesFramesAndCleansUpOnSigterm) {
   std::this_thread::sleep_for(100ms);  // stdin has reached its end by now
 
   {
-    PtyClient client(link);
+    zelnet::test::PtyPeer client(link);
     ASSERT_TRUE(client.Ok());
     auto answer = client.Exchange(bvsim::MakeRequest(0x01, bvsim::kPoll));
     ASSERT_TRUE(answer);

@@ -6,12 +6,12 @@
 #include <chrono>
 #include <memory>
 
+#include "PtyPeer.h"
 #include "bvsim.h"
-#include "pty_client.h"
 
-namespace bvsim_test {
+namespace bvsim::test {
 
-using Bytes = std::vector<uint8_t>;
+using zelnet::test::Bytes;
 using namespace std::chrono_literals;
 
 // The data bytes of a short answer frame (between the length byte and the check code).
@@ -25,7 +25,7 @@ class SimTest : public ::testing::Test {
   void Boot(bvsim::Config config = {}) {
     sim = std::make_unique<bvsim::Simulator>(std::move(config));
     ASSERT_TRUE(sim->Start()) << sim->LastError();
-    client = std::make_unique<PtyClient>(sim->SlavePath());
+    client = std::make_unique<zelnet::test::PtyPeer>(sim->SlavePath());
     ASSERT_TRUE(client->Ok());
   }
 
@@ -51,7 +51,10 @@ class SimTest : public ::testing::Test {
   }
 
   std::unique_ptr<bvsim::Simulator> sim;
-  std::unique_ptr<PtyClient> client;
+  std::unique_ptr<zelnet::test::PtyPeer> client;
 };
 
-}  // namespace bvsim_test
+}  // namespace bvsim::test
+
+// The former name of these helpers, kept until the branches written against it are merged.
+namespace bvsim_test = bvsim::test;

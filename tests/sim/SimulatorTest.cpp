@@ -7,7 +7,7 @@
 
 #include "SimFixture.h"
 
-using namespace bvsim_test;
+using namespace bvsim::test;
 using bvsim::MakeRequest;
 
 TEST_F(SimTest, AnswersBothAddressesWithTheirOwnAndIgnoresOthers) {
@@ -344,7 +344,7 @@ TEST_F(SimTest, ClientsMayCloseAndReopenWithoutStaleAnswers) {
   Boot();
   sim->InjectFault(late);
   for (int i = 0; i < 5; ++i) {
-    client = std::make_unique<PtyClient>(sim->SlavePath());
+    client = std::make_unique<zelnet::test::PtyPeer>(sim->SlavePath());
     ASSERT_TRUE(client->Ok());
     EXPECT_EQ(Poll(), Bytes{0x10});
   }
@@ -353,7 +353,7 @@ TEST_F(SimTest, ClientsMayCloseAndReopenWithoutStaleAnswers) {
   ASSERT_TRUE(sim->WaitForCommand(bvsim::kGetStatus, 5s));
   client->Close();
   std::this_thread::sleep_for(500ms);  // the late answer would be due now
-  client = std::make_unique<PtyClient>(sim->SlavePath());
+  client = std::make_unique<zelnet::test::PtyPeer>(sim->SlavePath());
   EXPECT_EQ(Poll(), Bytes{0x10});
   EXPECT_TRUE(sim->Running());
 }

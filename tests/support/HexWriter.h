@@ -1,54 +1,74 @@
-// Builds Intel HEX text for tests.
+// Intel HEX text for tests and benchmarks: records with a right checksum, and whole images of a
+// known byte pattern.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
-// One record ":LLAAAATT<data>CC" with a correct checksum, without a line end.
-inline std::string HexRecord(uint8_t type, uint16_t address, const std::vector<uint8_t>& data) {
-  std::vector<uint8_t> bytes = {static_cast<uint8_t>(data.size()),
-                                static_cast<uint8_t>(address >> 8),
-                                static_cast<uint8_t>(address & 0xFF), type};
-  bytes.insert(bytes.end(), data.begin(), data.end());
-  uint8_t sum = 0;
-  for (uint8_t b : bytes) sum = static_cast<uint8_t>(sum + b);
-  bytes.push_back(static_cast<uint8_t>(0x100 - sum));
+namespace zelnet::test {
+
+// One record ":LLAAAATT<data>CC" with its checksum, ended by eol.
+inline std::string Record(std::uint8_t type, std::uint16_t address,
+                          const std::vector<std::uint8_t>& data, std::string_view eol = "\r\n") {
+  static const char kDigits[] = "0123456789ABCDEF";
   std::string line = ":";
-  char hex[3];
-  for (uint8_t b : bytes) {
-    std::snprintf(hex, sizeof hex, "%02X", b);
-    line += hex;
-  }
+  line.reserve(11 + 2 * data.size() + eol.size());
+  std::uint8_t sum = 0;
+  auto put = [&](std::uint8_t b) {
+    line += kDigits[b >> 4];
+    line += kDigits[b & 0xF];
+    sum = static_cast<std::uint8_t>(sum + b);
+  };
+  put(static_cast<std::uint8_t>(data.size()));
+  put(static_cast<std::uint8_t>(address >> 8));
+  put(static_cast<std::uint8_t>(address & 0xFF));
+  put(type);
+  for (std::uint8_t b : data) put(b);
+  put(static_cast<std::uint8_t>(0x100 - sum));
+  line += eol;
   return line;
 }
 
-inline std::string HexData(uint16_t address, const std::vector<uint8_t>& data) {
-  return HexRecord(0, address, data);
+// A data record of n bytes first, first + 1, ... at address.
+inline std::string DataRecord(std::uint16_t address, unsigned n, std::uint8_t first = 0x10,
+                              std::string_view eol = "\r\n") {
+  std::vector<std::uint8_t> data;
+  for (unsigned k = 0; k < n; ++k) data.push_back(static_cast<std::uint8_t>(first + k));
+  return Record(0x00, address, data, eol);
 }
 
-inline std::string HexLinear(uint16_t upper) {
-  return HexRecord(4, 0, {static_cast<uint8_t>(upper >> 8), static_cast<uint8_t>(upper)});
+// An extended linear address record: the upper 16 bits of the addresses that follow.
+inline std::string LinearRecord(std::uint16_t upper, std::string_view eol = "\r\n") {
+  return Record(0x04, 0, {static_cast<std::uint8_t>(upper >> 8), static_cast<std::uint8_t>(upper)},
+                eol);
 }
 
-// A whole image: records of 16 bytes covering [first, end) with the byte pattern of
-// PatternByte, linear address records where the upper 16 bits change, and the end record.
-inline uint8_t PatternByte(uint32_t address) {
-  return static_cast<uint8_t>((address * 7) ^ (address >> 8) ^ (address >> 16));
+inline const std::string kEndOfFile = ":00000001FF\r\n";
+
+// The byte HexImage places at an address.
+inline std::uint8_t PatternByte(std::uint32_t address) {
+  return static_cast<std::uint8_t>((address * 7) ^ (address >> 8) ^ (address >> 16));
 }
 
-inline std::string HexImage(uint32_t first, uint32_t end) {
+// A whole image: records of 16 bytes covering [first, end) with the bytes of PatternByte, linear
+// address records where the upper 16 bits change, and the end record; CR LF line ends.
+inline std::string HexImage(std::uint32_t first, std::uint32_t end) {
   std::string text;
-  uint32_t upper = 0xFFFFFFFF;
-  for (uint32_t a = first; a < end; a += 16) {
+  text.reserve((end - first) / 16 * 45 + 64);
+  std::uint32_t upper = 0xFFFFFFFF;
+  std::vector<std::uint8_t> data;
+  for (std::uint32_t a = first; a < end; a += 16) {
     if ((a >> 16) != upper) {
       upper = a >> 16;
-      text += HexLinear(static_cast<uint16_t>(upper)) + "\r\n";
+      text += LinearRecord(static_cast<std::uint16_t>(upper));
     }
-    std::vector<uint8_t> data;
-    for (uint32_t i = a; i < a + 16 && i < end; ++i) data.push_back(PatternByte(i));
-    text += HexData(static_cast<uint16_t>(a & 0xFFFF), data) + "\r\n";
+    data.clear();
+    for (std::uint32_t i = a; i < a + 16 && i < end; ++i) data.push_back(PatternByte(i));
+    text += Record(0x00, static_cast<std::uint16_t>(a & 0xFFFF), data);
   }
-  return text + ":00000001FF\r\n";
+  return text + kEndOfFile;
 }
+
+}  // namespace zelnet::test

@@ -5,33 +5,62 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <stdexcept>
 
-namespace testsupport {
+namespace zelnet::test {
 
-PtyPeer::PtyPeer() {
-  master_ = posix_openpt(O_RDWR | O_NOCTTY);
-  if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0)
-    throw std::runtime_error("cannot create a pseudo-terminal");
-  slavePath_ = ptsname(master_);
-  // Hold the slave open in raw mode so the line neither echoes nor hangs up between the opens
-  // and closes of the program under test.
-  slaveKeeper_ = open(slavePath_.c_str(), O_RDWR | O_NOCTTY);
-  if (slaveKeeper_ < 0) throw std::runtime_error("cannot open the pseudo-terminal's slave");
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+void MakeRaw(int fd) {
   termios tio{};
-  tcgetattr(slaveKeeper_, &tio);
-  cfmakeraw(&tio);
-  tcsetattr(slaveKeeper_, TCSANOW, &tio);
-  thread_ = std::thread([this] { Run(); });
+  ::tcgetattr(fd, &tio);
+  ::cfmakeraw(&tio);
+  ::tcsetattr(fd, TCSANOW, &tio);
+}
+
+int RemainingMs(Clock::time_point end) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count();
+  return static_cast<int>(std::max<decltype(left)>(left, 0));
+}
+
+}  // namespace
+
+PtyPeer::PtyPeer() : ownPty_(true) {
+  lineFd_ = ::posix_openpt(O_RDWR | O_NOCTTY);
+  if (lineFd_ < 0 || ::grantpt(lineFd_) != 0 || ::unlockpt(lineFd_) != 0)
+    throw std::runtime_error("cannot create a pseudo-terminal");
+  slavePath_ = ::ptsname(lineFd_);
+  slaveFd_ = ::open(slavePath_.c_str(), O_RDWR | O_NOCTTY);
+  if (slaveFd_ < 0) throw std::runtime_error("cannot open " + slavePath_);
+  // Raw on both sides: nothing written before the program opens the line is echoed.
+  MakeRaw(lineFd_);
+  MakeRaw(slaveFd_);
+  reader_ = std::thread([this] { Run(); });
+}
+
+PtyPeer::PtyPeer(const std::string& slavePath) : slavePath_(slavePath) {
+  lineFd_ = ::open(slavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (lineFd_ < 0) return;
+  slaveFd_ = lineFd_;
+  MakeRaw(lineFd_);
 }
 
 PtyPeer::~PtyPeer() {
+  Close();
+}
+
+void PtyPeer::Close() {
+  Join();
   stop_ = true;
-  if (thread_.joinable()) thread_.join();
-  if (slaveKeeper_ >= 0) close(slaveKeeper_);
-  if (master_ >= 0) close(master_);
+  if (reader_.joinable()) reader_.join();
+  if (slaveFd_ >= 0 && slaveFd_ != lineFd_) ::close(slaveFd_);
+  if (lineFd_ >= 0) ::close(lineFd_);
+  slaveFd_ = lineFd_ = -1;
 }
 
 void PtyPeer::QueueAnswer(std::vector<Chunk> chunks) {
@@ -39,7 +68,7 @@ void PtyPeer::QueueAnswer(std::vector<Chunk> chunks) {
   answers_.push_back(std::move(chunks));
 }
 
-void PtyPeer::QueueDrip(const std::vector<uint8_t>& bytes, int gapMs) {
+void PtyPeer::QueueDrip(const Bytes& bytes, int gapMs) {
   std::vector<Chunk> chunks;
   for (uint8_t b : bytes) chunks.push_back(Chunk{gapMs, {b}});
   QueueAnswer(std::move(chunks));
@@ -55,12 +84,12 @@ void PtyPeer::ClearAnswers() {
   answers_.clear();
 }
 
-std::vector<std::vector<uint8_t>> PtyPeer::Requests() const {
+std::vector<Bytes> PtyPeer::Requests() const {
   std::lock_guard lock(mutex_);
   return requests_;
 }
 
-std::vector<uint8_t> PtyPeer::RawBytes() const {
+Bytes PtyPeer::RawBytes() const {
   std::lock_guard lock(mutex_);
   return raw_;
 }
@@ -73,24 +102,31 @@ bool PtyPeer::WaitForRequests(size_t count, int timeoutMs) const {
 
 void PtyPeer::Run() {
   while (!stop_) {
-    pollfd pfd{master_, POLLIN, 0};
-    if (poll(&pfd, 1, 20) <= 0 || !(pfd.revents & POLLIN)) continue;
+    if (hold_) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      continue;
+    }
+    pollfd pfd{lineFd_, POLLIN, 0};
+    if (::poll(&pfd, 1, 20) <= 0 || !(pfd.revents & POLLIN)) continue;
     uint8_t buf[512];
-    const ssize_t n = read(master_, buf, sizeof buf);
+    const ssize_t n = ::read(lineFd_, buf, sizeof buf);
     if (n <= 0) {
-      usleep(10000);
+      ::usleep(10000);
       continue;
     }
     for (ssize_t i = 0; i < n; ++i) OnByte(buf[i]);
   }
 }
 
+// Request frames: sync, address, length (0 = extended: the 16-bit length in bytes 5-6).
 void PtyPeer::OnByte(uint8_t byte) {
   std::vector<Chunk> answer;
   bool answered = false;
   {
     std::lock_guard lock(mutex_);
     raw_.push_back(byte);
+    unread_.push_back(byte);
+    changed_.notify_all();
     if (pending_.empty() && byte != 0x02) return;  // not the start of a frame
     pending_.push_back(byte);
     size_t length = 0;
@@ -102,15 +138,14 @@ void PtyPeer::OnByte(uint8_t byte) {
     if (length == 0 || pending_.size() < length) return;
     requests_.push_back(pending_);
     const bool isAck = pending_.size() > 3 && pending_[3] == 0x00;
-    std::vector<uint8_t> request;
+    Bytes request;
     request.swap(pending_);
-    changed_.notify_all();
     if (!isAck && !answers_.empty()) {
       answer = std::move(answers_.front());
       answers_.pop_front();
       answered = true;
     } else if (!isAck && responder_) {
-      std::vector<uint8_t> bytes = responder_(request);
+      Bytes bytes = responder_(request);
       if (!bytes.empty()) {
         answer.push_back(Chunk{0, std::move(bytes)});
         answered = true;
@@ -120,11 +155,111 @@ void PtyPeer::OnByte(uint8_t byte) {
   if (!answered) return;
   for (const Chunk& chunk : answer) {
     if (chunk.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(chunk.delayMs));
-    if (!chunk.bytes.empty() && write(master_, chunk.bytes.data(), chunk.bytes.size()) < 0) return;
+    if (!chunk.bytes.empty() && ::write(lineFd_, chunk.bytes.data(), chunk.bytes.size()) < 0)
+      return;
   }
 }
 
-std::vector<uint8_t> WithCrc(std::vector<uint8_t> frame) {
+bool PtyPeer::Write(const Bytes& bytes) {
+  if (lineFd_ < 0) return false;
+  size_t done = 0;
+  const auto end = Clock::now() + std::chrono::seconds(5);
+  while (done < bytes.size() && Clock::now() < end) {
+    const ssize_t n = ::write(lineFd_, bytes.data() + done, bytes.size() - done);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+    } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+      return false;
+    } else {
+      pollfd p{lineFd_, POLLOUT, 0};
+      ::poll(&p, 1, 100);
+    }
+  }
+  return done == bytes.size();
+}
+
+void PtyPeer::WriteSpaced(Bytes bytes, std::chrono::milliseconds startDelay,
+                          std::chrono::milliseconds gap) {
+  Join();
+  writer_ = std::thread([this, bytes = std::move(bytes), startDelay, gap] {
+    std::this_thread::sleep_for(startDelay);
+    for (size_t i = 0; i < bytes.size(); ++i) {
+      if (i > 0) std::this_thread::sleep_for(gap);
+      Write({bytes[i]});
+    }
+  });
+}
+
+void PtyPeer::Join() {
+  if (writer_.joinable()) writer_.join();
+}
+
+int PtyPeer::ReadSome(uint8_t* buf, size_t n, int timeoutMs) {
+  if (ownPty_) {
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return !unread_.empty(); });
+    const size_t got = std::min(n, unread_.size());
+    std::copy_n(unread_.begin(), got, buf);
+    unread_.erase(unread_.begin(), unread_.begin() + static_cast<std::ptrdiff_t>(got));
+    return static_cast<int>(got);
+  }
+  if (lineFd_ < 0) return -1;
+  pollfd p{lineFd_, POLLIN, 0};
+  if (::poll(&p, 1, timeoutMs) <= 0) return 0;
+  const ssize_t got = ::read(lineFd_, buf, n);
+  if (got > 0) return static_cast<int>(got);
+  if (p.revents & (POLLHUP | POLLERR)) hungUp_ = true;
+  if (got == 0 || (got < 0 && errno == EIO)) hungUp_ = true;
+  return hungUp_ ? -1 : 0;
+}
+
+Bytes PtyPeer::Read(size_t n, std::chrono::milliseconds quiet) {
+  Bytes out;
+  uint8_t buf[4096];
+  while (out.size() < n) {
+    const int got = ReadSome(buf, std::min(sizeof buf, n - out.size()), int(quiet.count()));
+    if (got <= 0) break;
+    out.insert(out.end(), buf, buf + got);
+  }
+  return out;
+}
+
+Bytes PtyPeer::ReadFor(std::chrono::milliseconds quiet, std::chrono::milliseconds limit) {
+  Bytes out;
+  const auto end = Clock::now() + limit;
+  uint8_t buf[4096];
+  while (Clock::now() < end) {
+    const int got = ReadSome(buf, sizeof buf, int(quiet.count()));
+    if (got <= 0) break;
+    out.insert(out.end(), buf, buf + got);
+  }
+  return out;
+}
+
+std::optional<Bytes> PtyPeer::ReadFrame(std::chrono::milliseconds timeout) {
+  const auto end = Clock::now() + timeout;
+  Bytes frame;
+  for (;;) {
+    if (frame.size() >= 5 || (frame.size() >= 3 && frame[2] != 0)) {
+      const size_t want = frame[2] != 0 ? frame[2] : size_t(frame[3] << 8 | frame[4]);
+      // A length below 6 can never be complete: keep reading until the time-out.
+      if (want >= 6 && frame.size() >= want) return frame;
+    }
+    if (Clock::now() >= end) return std::nullopt;
+    uint8_t b[1];
+    // One byte at a time so that nothing of a following frame is taken.
+    const int n = ReadSome(b, 1, RemainingMs(end));
+    if (n < 0) return std::nullopt;
+    if (n == 1) frame.push_back(b[0]);
+  }
+}
+
+std::optional<Bytes> PtyPeer::Exchange(const Bytes& request, std::chrono::milliseconds timeout) {
+  if (!Write(request)) return std::nullopt;
+  return ReadFrame(timeout);
+}
+
+Bytes WithCrc(Bytes frame) {
   uint16_t crc = 0;
   for (uint8_t b : frame) {
     crc ^= b;
@@ -135,4 +270,4 @@ std::vector<uint8_t> WithCrc(std::vector<uint8_t> frame) {
   return frame;
 }
 
-}  // namespace testsupport
+}  // namespace zelnet::test

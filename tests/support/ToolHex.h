@@ -1,5 +1,6 @@
 // HEX files made by the real tools (binutils objcopy, srecord's srec_cat) from random pieces of
-// an image, in a temporary folder, and the 128 KB image they describe.
+// an image, in a temporary folder, and the image they describe. A test that includes this names
+// the tools: ZELNET_OBJCOPY and ZELNET_SREC_CAT.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,9 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "HexFile.h"
-
-namespace hextest {
+namespace zelnet::test {
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -60,6 +59,7 @@ class ToolHex {
     process.setWorkingDirectory(dir_.path());
     process.start(program, arguments);
     ASSERT_TRUE(process.waitForFinished(30000)) << program.toStdString() << " did not finish";
+    ASSERT_EQ(process.exitStatus(), QProcess::NormalExit);
     ASSERT_EQ(process.exitCode(), 0)
         << program.toStdString() << ": " << process.readAllStandardError().toStdString();
   }
@@ -72,10 +72,10 @@ class ToolHex {
   }
 
   // srec_cat's HEX file (linear addresses, 16-byte records) of random pieces; fills `image`
-  // (0xFF elsewhere) with what it describes and returns its name.
+  // (imageSize bytes, 0xFF elsewhere) with what it describes and returns its name.
   QString SrecCat(const QString& name, const std::vector<Piece>& pieces, Bytes& image,
-                  unsigned seed) const {
-    image.assign(velkor::kFirmwareImageSize, 0xFF);
+                  unsigned seed, std::size_t imageSize) const {
+    image.assign(imageSize, 0xFF);
     QStringList arguments;
     for (std::size_t i = 0; i < pieces.size(); ++i) {
       const Bytes piece = RandomBytes(pieces[i].size, seed + static_cast<unsigned>(i));
@@ -103,4 +103,9 @@ inline std::uint32_t Crc32(const Bytes& bytes) {
   return ~crc;
 }
 
+}  // namespace zelnet::test
+
+// The former name of these helpers, kept until the branches written against it are merged.
+namespace hextest {
+using namespace zelnet::test;
 }  // namespace hextest

@@ -9,7 +9,7 @@
 #include "ConsoleRig.h"
 #include "ui_Mainunit.h"
 
-using namespace consoletest;
+using namespace velkor::test;
 using velkor::TMainForm;
 
 namespace {
@@ -173,11 +173,11 @@ TEST(Commands, BitMaskEditsAreCheckedBeforeAnythingIsSent) {
   o = Press(console, validator, ui.BtnEnableBill);
   ASSERT_EQ(o.frames.size(), 1u);
   EXPECT_EQ(o.frames[0],
-            testsupport::WithCrc({0x02, 0x03, 0x0C, 0x34, 0x80, 0x00, 0x01, 0x00, 0x55, 0x00}));
+            zelnet::test::WithCrc({0x02, 0x03, 0x0C, 0x34, 0x80, 0x00, 0x01, 0x00, 0x55, 0x00}));
   ui.EditSecurityByte2->setText("11110000");
   o = Press(console, validator, ui.BtnSetSecurity);
   ASSERT_EQ(o.frames.size(), 1u);
-  EXPECT_EQ(o.frames[0], testsupport::WithCrc({0x02, 0x03, 0x09, 0x32, 0x00, 0xF0, 0x00}));
+  EXPECT_EQ(o.frames[0], zelnet::test::WithCrc({0x02, 0x03, 0x09, 0x32, 0x00, 0xF0, 0x00}));
   // Disable Bill Types ignores the edits.
   ui.EditEnBillByte2->setText("x");
   o = Press(console, validator, ui.BtnDisableBill);
@@ -193,7 +193,7 @@ TEST(Commands, BarcodeLengthIsChosenInTheBoxAndShortOrOddAnswersShowOnlyWhatArri
   ui.CmbBoxLenghtBarCode->setCurrentIndex(0);  // "6 numbers"
   Outcome o = Press(console, validator, ui.BtnSetParamBarCode);
   EXPECT_EQ(o.frames,
-            std::vector<Bytes>{testsupport::WithCrc({0x02, 0x03, 0x08, 0x39, 0x01, 0x06})});
+            std::vector<Bytes>{zelnet::test::WithCrc({0x02, 0x03, 0x08, 0x39, 0x01, 0x06})});
   o = Press(console, validator, ui.BtnReqBarCode);
   EXPECT_EQ(o.lines.last(), "BarCode: 123456;");
   // Changing the box changes how much is shown, not what was configured.
@@ -205,7 +205,7 @@ TEST(Commands, BarcodeLengthIsChosenInTheBoxAndShortOrOddAnswersShowOnlyWhatArri
   EXPECT_EQ(o.lines.last(), "BarCode: 1234;");
   o = Press(console, validator, ui.BtnSetParamBarCode);
   EXPECT_EQ(o.frames,
-            std::vector<Bytes>{testsupport::WithCrc({0x02, 0x03, 0x08, 0x39, 0x01, 0x04})});
+            std::vector<Bytes>{zelnet::test::WithCrc({0x02, 0x03, 0x08, 0x39, 0x01, 0x04})});
 
   // A barcode shorter than chosen: neither the check code nor older bytes appear; a zero byte is
   // left out and control bytes become spaces, so the entry stays one line.

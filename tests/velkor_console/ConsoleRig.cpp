@@ -11,12 +11,12 @@
 #include "QtSerialLine.h"
 #include "ui_Mainunit.h"
 
-namespace consoletest {
+namespace velkor::test {
 
 Bytes Answer(const Bytes& data) {
   Bytes frame = {0x02, 0x03, static_cast<uint8_t>(data.size() + 5)};
   frame.insert(frame.end(), data.begin(), data.end());
-  return testsupport::WithCrc(frame);
+  return zelnet::test::WithCrc(frame);
 }
 
 // ---- RecordingDialogs ----
@@ -232,6 +232,32 @@ When::When(std::function<bool()> condition, std::function<void()> action) {
   timer_.start();
 }
 
+// ---- SimConsole ----
+
+SimConsole::SimConsole(bvsim::Config config) : simPort(std::move(config)) {
+  SetPorts(sim.SlavePath());
+  form = std::make_unique<velkor::TMainForm>(velkor::TMainForm::Setup{&dialogs, {}});
+  form->show();
+}
+
+SimConsole::~SimConsole() {
+  form.reset();
+  SetPorts({});
+}
+
+QStringList SimConsole::Since(qsizetype from) const {
+  const QStringList lines = Lines();
+  EXPECT_LT(lines.size(), 101) << "the log is full; lines may have been dropped";
+  return lines.mid(from);
+}
+
+QStringList SimConsole::From(const QString& first) const {
+  const QStringList lines = Lines();
+  EXPECT_LT(lines.size(), 101) << "the log is full; lines may have been dropped";
+  const qsizetype at = lines.lastIndexOf(first);
+  return at < 0 ? QStringList{} : lines.mid(at);
+}
+
 // ---- AttachedConsole ----
 
 AttachedConsole::AttachedConsole(ScriptedValidator& validator) {
@@ -281,4 +307,4 @@ void RunPollLoop(velkor::TMainForm& form, const std::function<bool()>& stopWhen,
   EXPECT_FALSE(late) << "the poll loop was stopped by the watchdog";
 }
 
-}  // namespace consoletest
+}  // namespace velkor::test

@@ -1,6 +1,7 @@
-// What the console's window tests share: a dialog seam that answers every box at once, a serial
-// line that records RTS switching (a pty cannot show it), the four port variables, a scripted
-// validator on a real pseudo-terminal, and ways to act from inside a running handler.
+// What Velkor's window tests share: a dialog seam that answers every box at once, a serial line
+// that records RTS switching (a pty cannot show it), the four port variables, a scripted
+// validator on a real pseudo-terminal, the window attached to it or to bvsim, and ways to act
+// from inside a running handler.
 #pragma once
 
 #include <QElapsedTimer>
@@ -19,15 +20,16 @@
 #include "Mainunit.h"
 #include "PtyPeer.h"
 #include "SerialLine.h"
+#include "SimOnPort.h"
 
 // Failures print texts as texts.
 inline void PrintTo(const QString& text, std::ostream* os) {
   *os << '"' << text.toStdString() << '"';
 }
 
-namespace consoletest {
+namespace velkor::test {
 
-using Bytes = std::vector<uint8_t>;
+using zelnet::test::Bytes;
 
 // A ZELNET answer frame: sync, address, length, the data bytes, check code.
 Bytes Answer(const Bytes& data);
@@ -113,7 +115,7 @@ class ScriptedValidator {
  public:
   ScriptedValidator();
 
-  testsupport::PtyPeer peer;
+  zelnet::test::PtyPeer peer;
 
   // Poll answers: one (status) or two (status, sub-code) data bytes.
   void SetStatus(uint8_t status) { SetPollData({status}); }
@@ -176,6 +178,23 @@ struct AttachedConsole {
   std::unique_ptr<velkor::TMainForm> form;
 };
 
+// A window with recorded boxes that found bvsim on COM1 at start-up (COM2 to COM4 absent).
+struct SimConsole {
+  explicit SimConsole(bvsim::Config config = {});
+  ~SimConsole();
+
+  QStringList Lines() const { return form->MessageLines(); }
+  // The lines from `from` (a count of lines) on, and from the last occurrence of `first` on;
+  // both fail the test when the log is full and lines may have been dropped.
+  QStringList Since(qsizetype from) const;
+  QStringList From(const QString& first) const;
+
+  zelnet::test::SimOnPort simPort;
+  bvsim::Simulator& sim = simPort.sim;
+  RecordingDialogs dialogs;
+  std::unique_ptr<velkor::TMainForm> form;
+};
+
 // Clicks a button of the window with the mouse; returns when its handler has returned.
 void Click(QWidget* button);
 
@@ -184,4 +203,7 @@ void Click(QWidget* button);
 void RunPollLoop(velkor::TMainForm& form, const std::function<bool()>& stopWhen,
                  int limitMs = 15000, bool* timedOut = nullptr);
 
-}  // namespace consoletest
+}  // namespace velkor::test
+
+// The former name of these helpers, kept until the branches written against it are merged.
+namespace consoletest = velkor::test;

@@ -12,7 +12,7 @@
 #include "ConsoleRig.h"
 #include "ui_Mainunit.h"
 
-using namespace consoletest;
+using namespace velkor::test;
 using velkor::TMainForm;
 
 namespace {

@@ -11,7 +11,7 @@
 #include "bvsim.h"
 #include "ui_Mainunit.h"
 
-using namespace consoletest;
+using namespace velkor::test;
 using velkor::TMainForm;
 
 namespace {
@@ -34,7 +34,7 @@ QStringList What(const std::vector<LineEvent>& events) {
 }  // namespace
 
 TEST(StartUpSearch, FindsTheSimulatorOnCom3AfterAnAbsentAndASilentPortAndKeepsItOpen) {
-  testsupport::PtyPeer silent;
+  zelnet::test::PtyPeer silent;
   bvsim::Simulator sim;
   ASSERT_TRUE(sim.Start()) << sim.LastError();
   SetPorts({}, silent.SlavePath(), sim.SlavePath());
@@ -156,7 +156,7 @@ TEST(Reset, OnAnOpenPortSendsResetOnlyAndWithoutOneSearchesByReset) {
             (std::vector<Bytes>{frames::kReset, frames::kReset, frames::kReset}));
 
   // Without a port: COM1 absent, COM2 silent (300 ms time-out), COM3 the validator.
-  testsupport::PtyPeer silent;
+  zelnet::test::PtyPeer silent;
   validator.SetSilent(false);
   form.Link.ClosePort();
   SetPorts({}, silent.SlavePath(), validator.peer.SlavePath());

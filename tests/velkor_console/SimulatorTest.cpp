@@ -11,38 +11,15 @@
 #include "bvsim.h"
 #include "ui_Mainunit.h"
 
-using namespace consoletest;
+using namespace velkor::test;
 using velkor::TMainForm;
 
 namespace {
 
-// The window found the simulator on COM1 at start-up.
-struct SimConsole {
-  SimConsole() {
-    EXPECT_TRUE(sim.Start()) << sim.LastError();
-    SetPorts(sim.SlavePath());
-    form = std::make_unique<TMainForm>(TMainForm::Setup{&dialogs, {}});
-    form->show();
-  }
-  ~SimConsole() {
-    form.reset();
-    SetPorts({});
-  }
-  QStringList Lines() const { return form->MessageLines(); }
-  // The lines from the last occurrence of `first` on.
-  QStringList From(const QString& first) const {
-    const QStringList lines = Lines();
-    EXPECT_LT(lines.size(), 101) << "the log is full; lines may have been dropped";
-    const qsizetype at = lines.lastIndexOf(first);
-    return at < 0 ? QStringList{} : lines.mid(at);
-  }
-  // How many times the validator was seen to reach idling.
-  qsizetype Idlings() const { return Lines().count("* Idling"); }
-
-  bvsim::Simulator sim;
-  RecordingDialogs dialogs;
-  std::unique_ptr<TMainForm> form;
-};
+// How many times the validator was seen to reach idling.
+qsizetype Idlings(const SimConsole& console) {
+  return console.Lines().count("* Idling");
+}
 
 std::vector<int> CommandsReceived(const bvsim::Simulator& sim) {
   std::vector<int> codes;
@@ -62,21 +39,21 @@ TEST(WithTheSimulator, StartPollFollowsBillsThroughEscrowStackReturnAndRejection
   ui.EditEscBillByte3->setText("00001100");
 
   // Each bill goes in once the validator idles after the one before.
-  When insert50([&] { return c.Idlings() == 1; }, [&] { c.sim.InsertBill(2); });
-  When insert100([&] { return c.Idlings() == 2; },
+  When insert50([&] { return Idlings(c) == 1; }, [&] { c.sim.InsertBill(2); });
+  When insert100([&] { return Idlings(c) == 2; },
                  [&] {
                    ui.CmbBoxPoll->setCurrentIndex(1);  // "Stack" from now on
                    c.sim.InsertBill(3);
                  });
-  When insertCoupon([&] { return c.Idlings() == 3; },
+  When insertCoupon([&] { return Idlings(c) == 3; },
                     [&] { c.sim.InsertCoupon("123456789012345678"); });
-  When insertRejected([&] { return c.Idlings() == 4; },
+  When insertRejected([&] { return Idlings(c) == 4; },
                       [&] {
                         c.sim.RejectNextBill(0x67);
                         c.sim.InsertBill(5);
                       });
   RunPollLoop(
-      form, [&] { return c.Idlings() == 5; }, 20000);
+      form, [&] { return Idlings(c) == 5; }, 20000);
 
   // Start-up: Reset, initialisation with identification and bill table, enabling, idling.
   EXPECT_TRUE(c.Lines().contains("* Initialize"));
@@ -143,11 +120,11 @@ TEST(WithTheSimulator, StartPollFollowsBillsThroughEscrowStackReturnAndRejection
 TEST(WithTheSimulator, APowerCycleBringsAResetAndANewInitialisationAndSilenceOnlyTimeOuts) {
   SimConsole c;
   TMainForm& form = *c.form;
-  When silence([&] { return c.Idlings() == 1; }, [&] { c.sim.SetSilent(true); });
+  When silence([&] { return Idlings(c) == 1; }, [&] { c.sim.SetSilent(true); });
   When speak([&] { return c.Lines().count("Time-out!") >= 2; }, [&] { c.sim.SetSilent(false); });
-  When powerCycle([&] { return c.Idlings() == 2; }, [&] { c.sim.PowerCycle(); });
+  When powerCycle([&] { return Idlings(c) == 2; }, [&] { c.sim.PowerCycle(); });
   RunPollLoop(
-      form, [&] { return c.Idlings() == 3; }, 20000);
+      form, [&] { return Idlings(c) == 3; }, 20000);
 
   const QStringList lines = c.Lines();
   // Silence: the loop goes on writing time-outs, and the first answer after them shows again.

@@ -9,30 +9,20 @@
 #include <memory>
 
 #include "ConsoleRig.h"
-#include "HexTestSupport.h"
+#include "HexWriter.h"
 #include "ToolHex.h"
 #include "bvsim.h"
 #include "ui_Mainunit.h"
 
-using namespace consoletest;
-using hextest::Bytes;
+using namespace velkor::test;
 using velkor::TMainForm;
+using zelnet::test::Bytes;
 
 namespace {
 
 // The window found the simulator on COM1 at start-up.
-struct SimWindow {
-  SimWindow() {
-    EXPECT_TRUE(sim.Start()) << sim.LastError();
-    SetPorts(sim.SlavePath());
-    form = std::make_unique<TMainForm>(TMainForm::Setup{&dialogs, {}});
-    form->show();
-    EXPECT_NE(form->PortHandle, nullptr);
-  }
-  ~SimWindow() {
-    form.reset();
-    SetPorts({});
-  }
+struct SimWindow : SimConsole {
+  SimWindow() { EXPECT_NE(form->PortHandle, nullptr); }
 
   // Clicks Download with the dialog answering `file`; returns the lines it added and leaves the
   // frames it sent in the simulator's record.
@@ -42,11 +32,6 @@ struct SimWindow {
     const qsizetype from = form->MessageLines().size();
     Click(form->ui->BtnDownload);
     return Since(from);
-  }
-  QStringList Since(qsizetype from) const {
-    const QStringList lines = form->MessageLines();
-    EXPECT_LT(lines.size(), 101) << "the log is full; lines may have been dropped";
-    return lines.mid(from);
   }
   // Sub-commands of the Download requests received (-1: the command alone), other codes as such.
   std::vector<int> Requests() const {
@@ -60,10 +45,6 @@ struct SimWindow {
     return ui.BtnDownload->isEnabled() && ui.Button1->isEnabled() && ui.BtnStopPoll->isEnabled() &&
            ui.BtnReqStat->isEnabled() && ui.BtnPoll->isEnabled() && ui.BtnExit->isEnabled();
   }
-
-  bvsim::Simulator sim;
-  RecordingDialogs dialogs;
-  std::unique_ptr<TMainForm> form;
 };
 
 const QStringList kIntoDownloadMode = {kSep, "The Download-command is executed", "Download mode"};
@@ -72,8 +53,8 @@ constexpr int kCommandAlone = -1;
 }  // namespace
 
 TEST(DownloadButton, DownloadsAnObjcopyFileAndCrc32ShowsTheChecksumOfWhatWasStored) {
-  hextest::ToolHex tools;
-  const Bytes firmware = hextest::RandomBytes(700, 3);
+  zelnet::test::ToolHex tools;
+  const Bytes firmware = zelnet::test::RandomBytes(700, 3);
   const QString file = tools.Path(tools.Objcopy("firmware", firmware));
   SimWindow w;
   Ui::TMainForm& ui = *w.form->ui;
@@ -109,19 +90,19 @@ TEST(DownloadButton, DownloadsAnObjcopyFileAndCrc32ShowsTheChecksumOfWhatWasStor
   ui.CheckBox1->setChecked(false);
   const qsizetype from = w.form->MessageLines().size();
   Click(ui.Button1);
-  const QString crc = QString("%1").arg(hextest::Crc32(expected), 8, 16, QChar('0')).toUpper();
+  const QString crc = QString("%1").arg(zelnet::test::Crc32(expected), 8, 16, QChar('0')).toUpper();
   EXPECT_EQ(crc, QString("%1").arg(w.sim.FirmwareCrc32(), 8, 16, QChar('0')).toUpper());
   // The transaction sets the answer off when its byte 3 differs from the last status.
   QStringList expectedLines;
-  if ((hextest::Crc32(expected) >> 24) != w.form->LastStatus) expectedLines << kSep;
+  if ((zelnet::test::Crc32(expected) >> 24) != w.form->LastStatus) expectedLines << kSep;
   expectedLines << kSep << "* CRC32 = " + crc;
   EXPECT_EQ(w.Since(from), expectedLines);
   EXPECT_TRUE(w.dialogs.errorBoxes.isEmpty());
 }
 
 TEST(DownloadButton, RefusedFilesAndACancelledDialogSendNothingAfterDownloadMode) {
-  hextest::ToolHex tools;
-  const QString good = tools.Objcopy("good", hextest::RandomBytes(100, 4));
+  zelnet::test::ToolHex tools;
+  const QString good = tools.Objcopy("good", zelnet::test::RandomBytes(100, 4));
   SimWindow w;
   const std::vector<int> intoDownloadMode = {kCommandAlone, 0};
 
@@ -142,9 +123,9 @@ TEST(DownloadButton, RefusedFilesAndACancelledDialogSendNothingAfterDownloadMode
   EXPECT_EQ(w.Requests(), intoDownloadMode);
 
   // A wrong checksum on the second line: the first pass names it.
-  std::string bad = hextest::DataRecord(0, 16) + hextest::DataRecord(16, 16);
+  std::string bad = zelnet::test::DataRecord(0, 16) + zelnet::test::DataRecord(16, 16);
   bad[bad.size() - 3] = bad[bad.size() - 3] == '0' ? '1' : '0';
-  tools.WriteText("bad.hex", bad + hextest::kEndOfFile);
+  tools.WriteText("bad.hex", bad + zelnet::test::kEndOfFile);
   QStringList lines = w.Download(tools.Path("bad.hex"));
   ASSERT_EQ(lines.size(), 5);
   EXPECT_EQ(lines.mid(0, 4), kIntoDownloadMode + QStringList{"ERROR HEX-FILE!!!"});
@@ -161,8 +142,8 @@ TEST(DownloadButton, RefusedFilesAndACancelledDialogSendNothingAfterDownloadMode
 }
 
 TEST(DownloadButton, ExchangeFailuresEndTheDownloadWithTheirLineAndUnlockTheControls) {
-  hextest::ToolHex tools;
-  const QString file = tools.Path(tools.Objcopy("firmware", hextest::RandomBytes(300, 5)));
+  zelnet::test::ToolHex tools;
+  const QString file = tools.Path(tools.Objcopy("firmware", zelnet::test::RandomBytes(300, 5)));
   SimWindow w;
 
   // The Download command unanswered: the transaction's own report, nothing more.
@@ -195,8 +176,8 @@ TEST(DownloadButton, ExchangeFailuresEndTheDownloadWithTheirLineAndUnlockTheCont
 
   // A file that passes the first pass but not the load.
   w.sim.SetBlockPower(8);
-  tools.WriteText("outside.hex", hextest::Record(0x04, 0, {0x00, 0x02}) +
-                                     hextest::DataRecord(0, 16) + hextest::kEndOfFile);
+  tools.WriteText("outside.hex", zelnet::test::Record(0x04, 0, {0x00, 0x02}) +
+                                     zelnet::test::DataRecord(0, 16) + zelnet::test::kEndOfFile);
   const QStringList load = w.Download(tools.Path("outside.hex"));
   ASSERT_GE(load.size(), 3);
   EXPECT_EQ(load.mid(load.size() - 3, 2),

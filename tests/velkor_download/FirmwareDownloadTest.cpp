@@ -11,12 +11,13 @@
 #include <vector>
 
 #include "FirmwareDownload.h"
-#include "HexTestSupport.h"
+#include "HexWriter.h"
+#include "SimOnPort.h"
 #include "ToolHex.h"
 #include "bvsim.h"
 
 using namespace velkor;
-using hextest::Bytes;
+using zelnet::test::Bytes;
 using namespace std::chrono_literals;
 
 namespace {
@@ -43,9 +44,7 @@ class RecordingProgress final : public TProgressSteps {
 
 // The simulator, a port open on its pty, and the procedure over that port.
 struct DownloadRig {
-  explicit DownloadRig(bvsim::Config config = {}) : sim(config) {
-    EXPECT_TRUE(sim.Start()) << sim.LastError();
-    qputenv("ZELNET_COM1", QByteArray::fromStdString(sim.SlavePath()));
+  explicit DownloadRig(bvsim::Config config = {}) : simPort(std::move(config)) {
     handle = port.OpenPort('1', 19200);
     EXPECT_NE(handle, nullptr);
     timer.setSingleShot(true);
@@ -83,7 +82,8 @@ struct DownloadRig {
     return ::testing::AssertionSuccess();
   }
 
-  bvsim::Simulator sim;
+  zelnet::test::SimOnPort simPort;
+  bvsim::Simulator& sim = simPort.sim;
   QTimer timer;
   TComPort port{timer};
   LineHandle handle = nullptr;
@@ -103,20 +103,20 @@ std::string ThreePagesAndAHole() {
   std::string hex;
   for (std::uint16_t address : {0x0000, 0x0100, 0x0300}) {
     for (unsigned line = 0; line < 16; ++line) {
-      hex += hextest::DataRecord(static_cast<std::uint16_t>(address + 16 * line), 16,
-                                 static_cast<std::uint8_t>(address / 16 + line));
+      hex += zelnet::test::DataRecord(static_cast<std::uint16_t>(address + 16 * line), 16,
+                                      static_cast<std::uint8_t>(address / 16 + line));
     }
   }
-  return hex + hextest::kEndOfFile;
+  return hex + zelnet::test::kEndOfFile;
 }
 
 // Data in pages 0, 1 and 2: two 512-byte blocks, the second half blank.
 std::string ThreePages() {
   std::string hex;
   for (unsigned line = 0; line < 48; ++line)
-    hex += hextest::DataRecord(static_cast<std::uint16_t>(16 * line), 16,
-                               static_cast<std::uint8_t>(3 * line));
-  return hex + hextest::kEndOfFile;
+    hex += zelnet::test::DataRecord(static_cast<std::uint16_t>(16 * line), 16,
+                                    static_cast<std::uint8_t>(3 * line));
+  return hex + zelnet::test::kEndOfFile;
 }
 
 bvsim::Fault BlockFault(bvsim::Fault::Kind kind, std::int64_t address, int count = 1) {
@@ -251,23 +251,23 @@ TEST(LoadAndProgram, NoStartAnswerOrAFileThatDoesNotLoadSendsNoBlock) {
   EXPECT_EQ(rig.SubCommands(), (std::vector<int>{DownloadStart}));
 
   // Well framed with right checksums, but its upper address lies outside the image.
-  const std::string outside =
-      hextest::Record(0x04, 0, {0x00, 0x02}) + hextest::DataRecord(0, 16) + hextest::kEndOfFile;
+  const std::string outside = zelnet::test::Record(0x04, 0, {0x00, 0x02}) +
+                              zelnet::test::DataRecord(0, 16) + zelnet::test::kEndOfFile;
   EXPECT_EQ(rig.Run(outside), dlHexError);
   EXPECT_EQ(rig.log, std::vector<std::string>{"Preparation data..."});
   EXPECT_NE(rig.download.HexErrorDetail().find("line 1"), std::string::npos)
       << rig.download.HexErrorDetail();
   EXPECT_TRUE(rig.BlockAddresses().empty());
   // No data record at all.
-  EXPECT_EQ(rig.Run(hextest::kEndOfFile), dlHexError);
+  EXPECT_EQ(rig.Run(zelnet::test::kEndOfFile), dlHexError);
   EXPECT_TRUE(rig.BlockAddresses().empty());
 }
 
 TEST(LoadAndProgram, FilesWrittenByObjcopyAndSrecCatArriveByteExact) {
-  hextest::ToolHex tools;
+  zelnet::test::ToolHex tools;
   {
     DownloadRig rig;
-    const Bytes small = hextest::RandomBytes(1000, 11);
+    const Bytes small = zelnet::test::RandomBytes(1000, 11);
     EXPECT_EQ(rig.Run(tools.Read(tools.Objcopy("small", small)).toStdString()), dlOk);
     EXPECT_EQ(rig.BlockAddresses(), (std::vector<std::uint32_t>{0x000, 0x100, 0x200, 0x300}));
     Bytes expected(kFirmwareImageSize, 0xFF);
@@ -280,7 +280,8 @@ TEST(LoadAndProgram, FilesWrittenByObjcopyAndSrecCatArriveByteExact) {
     DownloadRig rig;
     Bytes expected;
     const QString sparse =
-        tools.SrecCat("sparse", {{0x0040, 0x80}, {0xFFC0, 0x80}, {0x1FF00, 0x100}}, expected, 5);
+        tools.SrecCat("sparse", {{0x0040, 0x80}, {0xFFC0, 0x80}, {0x1FF00, 0x100}}, expected, 5,
+                      kFirmwareImageSize);
     EXPECT_EQ(rig.Run(tools.Read(sparse).toStdString()), dlOk);
     EXPECT_EQ(rig.download.BlockCount(), 512u);
     EXPECT_EQ(rig.BlockAddresses(),

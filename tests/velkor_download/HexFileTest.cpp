@@ -11,10 +11,10 @@
 #include "ProgressBarSteps.h"
 
 using namespace velkor;
-using hextest::DataRecord;
-using hextest::kEndOfFile;
-using hextest::Load;
-using hextest::Record;
+using velkor::test::Load;
+using zelnet::test::DataRecord;
+using zelnet::test::kEndOfFile;
+using zelnet::test::Record;
 
 TEST(HexFileName, LastThreeCharactersExactlyHexOrHEX) {
   EXPECT_TRUE(IsHexFileName("/fw/main.hex"));

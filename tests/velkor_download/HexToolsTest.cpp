@@ -4,27 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <QByteArray>
-#include <QFile>
-#include <QProcess>
-#include <QTemporaryDir>
-#include <random>
 #include <vector>
 
 #include "HexFile.h"
 #include "HexTestSupport.h"
+#include "ToolHex.h"
 
 using namespace velkor;
+using zelnet::test::Bytes;
+using zelnet::test::RandomBytes;
 
 namespace {
-
-using Bytes = std::vector<std::uint8_t>;
-
-Bytes RandomBytes(std::size_t size, unsigned seed) {
-  std::mt19937 random(seed);
-  Bytes bytes(size);
-  for (auto& b : bytes) b = static_cast<std::uint8_t>(random());
-  return bytes;
-}
 
 // Offset of the first difference between the image from offset 0 and expected (0xFF beyond
 // expected), or -1.
@@ -38,52 +28,25 @@ long FirstDifference(const FirmwareImageBytes& image, const Bytes& expected) {
 
 class HexTools : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
-
-  QString Path(const QString& name) const { return dir_.filePath(name); }
-
-  void Write(const QString& name, const Bytes& bytes) {
-    QFile file(Path(name));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
-  }
-
-  QByteArray Read(const QString& name) {
-    QFile file(Path(name));
-    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << name.toStdString();
-    return file.readAll();
-  }
-
-  // Runs a tool in the temporary folder; fails the test on a non-zero exit.
-  void Run(const QString& program, const QStringList& arguments) {
-    QProcess process;
-    process.setWorkingDirectory(dir_.path());
-    process.start(program, arguments);
-    ASSERT_TRUE(process.waitForFinished(30000)) << program.toStdString() << " did not finish";
-    ASSERT_EQ(process.exitStatus(), QProcess::NormalExit);
-    ASSERT_EQ(process.exitCode(), 0)
-        << program.toStdString() << ": " << process.readAllStandardError().toStdString();
-  }
-
   // Loads the HEX file with both passes and checks the image against objcopy's binary of the
   // same file (its holes filled with 0xFF, as ours) and against the expected bytes.
   void ExpectLoadsExactly(const QString& hexName, const Bytes& expected, unsigned pages) {
     SCOPED_TRACE(hexName.toStdString());
-    const QByteArray contents = Read(hexName);
-    const auto loaded = hextest::Load(std::string_view(contents.constData(), contents.size()));
+    const QByteArray contents = tools.Read(hexName);
+    const auto loaded = velkor::test::Load(std::string_view(contents.constData(), contents.size()));
     ASSERT_TRUE(loaded.checked) << loaded.checkError;
     ASSERT_EQ(loaded.loaded, HexLoadResult::Ok) << loaded.loadError;
 
-    Run(ZELNET_OBJCOPY,
-        {"-I", "ihex", "-O", "binary", "--gap-fill", "0xff", hexName, hexName + ".bin"});
-    const QByteArray binary = Read(hexName + ".bin");
+    tools.Run(ZELNET_OBJCOPY,
+              {"-I", "ihex", "-O", "binary", "--gap-fill", "0xff", hexName, hexName + ".bin"});
+    const QByteArray binary = tools.Read(hexName + ".bin");
     const Bytes objcopyImage(binary.begin(), binary.end());
     EXPECT_EQ(FirstDifference(*loaded.image, objcopyImage), -1);
     EXPECT_EQ(FirstDifference(*loaded.image, expected), -1);
     EXPECT_EQ(ImagePageCount(loaded.state), pages);
   }
 
-  QTemporaryDir dir_;
+  zelnet::test::ToolHex tools;
 };
 
 bool HasRecordOfType(const QByteArray& hex, const char* prefix) {
@@ -100,11 +63,10 @@ TEST_F(HexTools, ObjcopyImagesOfEverySizeLoadByteExact) {
   for (const Size size : {Size{1000, 4}, Size{32768, 128}, Size{70000, 274}, Size{131072, 512}}) {
     const Bytes image = RandomBytes(size.bytes, static_cast<unsigned>(size.bytes));
     const QString name = QString("objcopy%1").arg(size.bytes);
-    Write(name + ".img", image);
-    Run(ZELNET_OBJCOPY, {"-I", "binary", "-O", "ihex", name + ".img", name + ".hex"});
+    tools.Objcopy(name, image);
     if (size.bytes > kFirmwareBankSize) {
       // binutils reaches the upper bank with segment 0x1000 and writes CR LF.
-      const QByteArray hex = Read(name + ".hex");
+      const QByteArray hex = tools.Read(name + ".hex");
       ASSERT_TRUE(HasRecordOfType(hex, ":020000021000EC\r\n"));
     }
     ExpectLoadsExactly(name + ".hex", image, size.pages);
@@ -113,47 +75,33 @@ TEST_F(HexTools, ObjcopyImagesOfEverySizeLoadByteExact) {
 
 TEST_F(HexTools, SrecCatImagesWithLinearAndSegmentAddressesLoadByteExact) {
   const Bytes image = RandomBytes(100000, 7);
-  Write("srec.img", image);
+  tools.Write("srec.img", image);
   // Default: 32-bit linear addressing (type 04), line feeds only.
-  Run(ZELNET_SREC_CAT, {"srec.img", "-binary", "-o", "linear.hex", "-intel", "-obs=16"});
-  ASSERT_TRUE(HasRecordOfType(Read("linear.hex"), ":020000040001F9\n"));
+  tools.Run(ZELNET_SREC_CAT, {"srec.img", "-binary", "-o", "linear.hex", "-intel", "-obs=16"});
+  ASSERT_TRUE(HasRecordOfType(tools.Read("linear.hex"), ":020000040001F9\n"));
   ExpectLoadsExactly("linear.hex", image, 391);
   // 20-bit segment addressing (type 02), carriage return and line feed.
-  Run(ZELNET_SREC_CAT, {"srec.img", "-binary", "-o", "segment.hex", "-intel", "-address-length=3",
-                        "-obs=16", "-crlf"});
-  ASSERT_TRUE(HasRecordOfType(Read("segment.hex"), ":020000021000EC\r\n"));
+  tools.Run(ZELNET_SREC_CAT, {"srec.img", "-binary", "-o", "segment.hex", "-intel",
+                              "-address-length=3", "-obs=16", "-crlf"});
+  ASSERT_TRUE(HasRecordOfType(tools.Read("segment.hex"), ":020000021000EC\r\n"));
   ExpectLoadsExactly("segment.hex", image, 391);
 }
 
 TEST_F(HexTools, ImageWithHolesLoadsWithHolesLeftAtFF) {
   // Pieces at the start, in the middle, across the bank boundary and up to the image's end.
-  struct Piece {
-    std::size_t offset;
-    std::size_t size;
-  };
-  const std::vector<Piece> pieces = {
-      {0x0000, 5000}, {0x9000, 3000}, {0xFF88, 0x100}, {0x1F000, 0x1000}};
-  Bytes expected(kFirmwareImageSize, 0xFF);
-  QStringList arguments;
-  for (std::size_t i = 0; i < pieces.size(); ++i) {
-    const Bytes piece = RandomBytes(pieces[i].size, 100 + static_cast<unsigned>(i));
-    std::copy(piece.begin(), piece.end(), expected.begin() + static_cast<long>(pieces[i].offset));
-    const QString name = QString("piece%1.img").arg(i);
-    Write(name, piece);
-    arguments << name << "-binary"
-              << "-offset" << QString::number(pieces[i].offset);
-  }
-  Run(ZELNET_SREC_CAT, arguments + QStringList{"-o", "holes.hex", "-intel", "-obs=16"});
+  Bytes expected;
+  tools.SrecCat("holes", {{0x0000, 5000}, {0x9000, 3000}, {0xFF88, 0x100}, {0x1F000, 0x1000}},
+                expected, 100, kFirmwareImageSize);
   // With linear addresses srec_cat lets one record run from 0xFFF8 past the bank boundary.
-  ASSERT_TRUE(HasRecordOfType(Read("holes.hex"), ":10FFF800"));
+  ASSERT_TRUE(HasRecordOfType(tools.Read("holes.hex"), ":10FFF800"));
   ExpectLoadsExactly("holes.hex", expected, 512);
 
   // The same file re-written by binutils.
-  Run(ZELNET_OBJCOPY, {"-I", "ihex", "-O", "ihex", "holes.hex", "holes-objcopy.hex"});
+  tools.Run(ZELNET_OBJCOPY, {"-I", "ihex", "-O", "ihex", "holes.hex", "holes-objcopy.hex"});
   ExpectLoadsExactly("holes-objcopy.hex", expected, 512);
 
   // Segment addressing, CR LF.
-  Run(ZELNET_SREC_CAT, {"holes.hex", "-intel", "-o", "holes-segment.hex", "-intel",
-                        "-address-length=3", "-obs=16", "-crlf"});
+  tools.Run(ZELNET_SREC_CAT, {"holes.hex", "-intel", "-o", "holes-segment.hex", "-intel",
+                              "-address-length=3", "-obs=16", "-crlf"});
   ExpectLoadsExactly("holes-segment.hex", expected, 512);
 }

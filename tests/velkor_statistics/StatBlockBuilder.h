@@ -8,7 +8,7 @@
 
 #include "StatDecode.h"
 
-namespace stattest {
+namespace velkor::test {
 
 // Value of the 16-bit counter at record offset off of 10000-bill record r.
 inline unsigned Value10000(unsigned r, unsigned off) {
@@ -102,4 +102,7 @@ inline BlockBuilder DollarBlock() {
   return block;
 }
 
-}  // namespace stattest
+}  // namespace velkor::test
+
+// The former name of these helpers, kept until the branches written against it are merged.
+namespace stattest = velkor::test;

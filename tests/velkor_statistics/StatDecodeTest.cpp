@@ -10,7 +10,7 @@
 
 using namespace velkor;
 using namespace std::string_view_literals;
-using stattest::BlockBuilder;
+using velkor::test::BlockBuilder;
 
 namespace {
 
@@ -38,14 +38,14 @@ TEST(StatFields, ReadLeIsLowByteFirstAndBoundedByTheBuffer) {
 }
 
 TEST(StatFields, HeaderLinesWithSpacesExact) {
-  const auto tree = DecodeStatistics(Span(stattest::DollarBlock()));
+  const auto tree = DecodeStatistics(Span(velkor::test::DollarBlock()));
   ASSERT_EQ(tree.Header.size(), 5u);
   EXPECT_EQ(tree.Header[0], "Country Code -  USA");
   EXPECT_EQ(tree.Header[1], "Total number of denominations -  3");
   EXPECT_EQ(tree.Header[2], "Type of statistics -  5");
   EXPECT_EQ(tree.Header[3], "Date and time of last clearing : 2002/3/7 9:5:0");
   EXPECT_EQ(tree.Header[4], "Serial number: BV0123456789");
-  EXPECT_TRUE(IsStatisticsBlockValid(Span(stattest::DollarBlock())));
+  EXPECT_TRUE(IsStatisticsBlockValid(Span(velkor::test::DollarBlock())));
   EXPECT_FALSE(IsStatisticsBlockValid(BlockBuilder().Put8(9, 4).Bytes()));
   EXPECT_FALSE(
       IsStatisticsBlockValid(std::span<const std::uint8_t>(BlockBuilder().Bytes()).first(9)));
@@ -82,7 +82,7 @@ TEST(StatDenominations, ValuesNeverOverflow) {
 }
 
 TEST(StatDenominations, LabelsWithNewFlagAndPlural) {
-  const auto block = stattest::DollarBlock();
+  const auto block = velkor::test::DollarBlock();
   EXPECT_EQ(DenominationLabel(block.Bytes(), 0), "1 Dollar");
   EXPECT_EQ(DenominationLabel(block.Bytes(), 1), "100 new Dollars");
   EXPECT_EQ(DenominationLabel(block.Bytes(), 2), "50 Dollars");
@@ -97,7 +97,7 @@ TEST(StatDenominations, LabelsWithNewFlagAndPlural) {
 }
 
 TEST(StatTree, SamplesAreNumberedAndOrderedPerGroup) {
-  using namespace stattest;
+  using namespace velkor::test;
   const auto tree = DecodeStatistics(Span(DollarBlock()));
   const auto& g10000 = tree.Groups[0];
   ASSERT_EQ(g10000.size(), 20u);
@@ -172,7 +172,7 @@ TEST(StatTree, DenominationCountIsBoundedAndZeroGivesNoLabels) {
   ASSERT_EQ(tree.Groups[1][1].size(), 20u);
   EXPECT_EQ(tree.Groups[0][4][19].Text, "1" + std::string(19, '0') + " Liras");
   // Denomination 19's last 500-bill sample is the last 16-bit counter of record 0.
-  EXPECT_EQ(tree.Groups[1][0][19].Children[19].Text, Sample(20, stattest::Value500(0, 19)));
+  EXPECT_EQ(tree.Groups[1][0][19].Children[19].Text, Sample(20, velkor::test::Value500(0, 19)));
 }
 
 TEST(StatTree, ShortBuffersReadAsZeros) {
@@ -183,9 +183,9 @@ TEST(StatTree, ShortBuffersReadAsZeros) {
   EXPECT_EQ(tree.Groups[0][0][0].Text, "Current Sample -  0");
 
   // A block cut inside the 500-bill records: what lies beyond reads as 0.
-  const auto block = stattest::DollarBlock();
+  const auto block = velkor::test::DollarBlock();
   const auto cut = DecodeStatistics(std::span<const std::uint8_t>(block.Bytes()).first(2901 + 66));
-  EXPECT_EQ(cut.Groups[1][0][0].Children[19].Text, Sample(20, stattest::Value500(0, 0)));
+  EXPECT_EQ(cut.Groups[1][0][0].Children[19].Text, Sample(20, velkor::test::Value500(0, 0)));
   EXPECT_EQ(cut.Groups[1][0][0].Children[18].Text, Sample(19, 0));
   EXPECT_EQ(cut.Groups[0][1].size(), 3u);
   EXPECT_EQ(cut.Groups[0][1][0].Text, "0");  // the entries and the currency lie beyond the cut

@@ -66,7 +66,7 @@ bool AnyExpanded(const QTreeWidget& tree) {
   return false;
 }
 
-void Fill(TStatisticForm& form, const stattest::BlockBuilder& block) {
+void Fill(TStatisticForm& form, const velkor::test::BlockBuilder& block) {
   FillStatisticsTree(form, block.Bytes().data(), block.Bytes().size());
 }
 
@@ -110,7 +110,7 @@ TEST(StatisticForm, DesignHasThePresetTreeAndACloseBoxOnly) {
 
 TEST(StatisticForm, FillPlacesHeaderLinesAndValuesInOrder) {
   TStatisticForm form;
-  Fill(form, stattest::DollarBlock());
+  Fill(form, velkor::test::DollarBlock());
   QTreeWidget& tree = *form.TreeView1();
   EXPECT_EQ(CountNodes(tree), 763);
   EXPECT_EQ(ExpectedNodes(3), 763);
@@ -130,7 +130,7 @@ TEST(StatisticForm, FillPlacesHeaderLinesAndValuesInOrder) {
   for (int i = 0; i < 8; ++i) EXPECT_EQ(tree.topLevelItem(i)->text(0).toStdString(), top[i]);
 
   // Every node under every counter as the decoding lists it, labels with their samples.
-  const TStatisticsTree decoded = DecodeStatistics(stattest::DollarBlock().Bytes());
+  const TStatisticsTree decoded = DecodeStatistics(velkor::test::DollarBlock().Bytes());
   for (std::size_t g = 0; g < 3; ++g) {
     for (std::size_t c = 0; c < decoded.Groups[g].size(); ++c) {
       EXPECT_TRUE(SameNodes(form.CounterNode(g, c), decoded.Groups[g][c])) << g << "/" << c;
@@ -139,17 +139,17 @@ TEST(StatisticForm, FillPlacesHeaderLinesAndValuesInOrder) {
   EXPECT_EQ(Texts(form.CounterNode(0, 2)),
             (std::vector<std::string>{"1 Dollar", "100 new Dollars", "50 Dollars"}));
   EXPECT_EQ(form.CounterNode(1, 0)->child(1)->child(19)->text(0).toStdString(),
-            "20 Sample -  " + std::to_string(stattest::Value500(0, 1)));
+            "20 Sample -  " + std::to_string(velkor::test::Value500(0, 1)));
 }
 
 TEST(StatisticForm, SecondFillReplacesTheFirst) {
   TStatisticForm form;
   QTreeWidget& tree = *form.TreeView1();
   QTreeWidgetItem* const firstGroup = form.GroupNode(0);
-  Fill(form, stattest::DollarBlock());
+  Fill(form, velkor::test::DollarBlock());
   ASSERT_EQ(CountNodes(tree), ExpectedNodes(3));
 
-  stattest::BlockBuilder one;
+  velkor::test::BlockBuilder one;
   one.Text(5, "EUR").Put8(8, 1).Text(4341, "Euro").Denomination(0, 0x05, 1);
   Fill(form, one);
   EXPECT_EQ(CountNodes(tree), ExpectedNodes(1));
@@ -162,7 +162,7 @@ TEST(StatisticForm, SecondFillReplacesTheFirst) {
   }
   EXPECT_EQ(form.CounterNode(0, 0)->childCount(), 16);
 
-  Fill(form, stattest::DollarBlock());
+  Fill(form, velkor::test::DollarBlock());
   EXPECT_EQ(CountNodes(tree), 763);
   form.RemoveFilledNodes();
   EXPECT_EQ(CountNodes(tree), 32);
@@ -172,14 +172,14 @@ TEST(StatisticForm, SecondFillReplacesTheFirst) {
 TEST(StatisticForm, NoDenominationsAndMoreThanTwenty) {
   TStatisticForm form;
   QTreeWidget& tree = *form.TreeView1();
-  stattest::BlockBuilder none;
+  velkor::test::BlockBuilder none;
   none.Put8(8, 0);
   Fill(form, none);
   EXPECT_EQ(CountNodes(tree), ExpectedNodes(0));
   EXPECT_EQ(form.CounterNode(1, 0)->childCount(), 0);
   EXPECT_EQ(form.CounterNode(1, 1)->childCount(), 0);
 
-  stattest::BlockBuilder many;
+  velkor::test::BlockBuilder many;
   many.Put8(8, 25).Text(4341, "Lira");
   Fill(form, many);
   EXPECT_EQ(tree.topLevelItem(1)->text(0), "Total number of denominations -  25");

@@ -14,7 +14,7 @@
 #include "bvsim.h"
 #include "ui_Mainunit.h"
 
-using namespace consoletest;
+using namespace velkor::test;
 using velkor::TMainForm;
 
 namespace {
@@ -68,17 +68,11 @@ void Collect(const QTreeWidgetItem* item, int level, QStringList& texts) {
   for (int i = 0; i < item->childCount(); ++i) Collect(item->child(i), level + 1, texts);
 }
 
-struct StatWindow {
-  explicit StatWindow(const bvsim::Statistics& statistics) : sim(WithStatistics(statistics)) {
-    EXPECT_TRUE(sim.Start()) << sim.LastError();
-    SetPorts(sim.SlavePath());
-    form = std::make_unique<TMainForm>(TMainForm::Setup{&dialogs, {}});
-    form->show();
+// The window found the simulator with these statistics on COM1 at start-up.
+struct StatWindow : SimConsole {
+  explicit StatWindow(const bvsim::Statistics& statistics)
+      : SimConsole(WithStatistics(statistics)) {
     EXPECT_NE(form->PortHandle, nullptr);
-  }
-  ~StatWindow() {
-    form.reset();
-    SetPorts({});
   }
 
   QStringList Request() {
@@ -109,10 +103,6 @@ struct StatWindow {
     for (const bvsim::Frame& f : sim.ReceivedFrames()) codes.push_back(f.Command());
     return codes;
   }
-
-  bvsim::Simulator sim;
-  RecordingDialogs dialogs;
-  std::unique_ptr<TMainForm> form;
 };
 
 QString Child(const QTreeWidgetItem* item, int index) {

@@ -13,9 +13,15 @@
 
 #include "Commdrv.h"
 #include "HexWriter.h"
+#include "SimOnPort.h"
 #include "SimSupport.h"
 #include "UpdateSequence.h"
 #include "VelkupTestSupport.h"
+
+using zelnet::test::HexImage;
+using zelnet::test::PatternByte;
+
+using namespace velkup::test;
 
 namespace {
 
@@ -25,24 +31,19 @@ using namespace std::chrono_literals;
 struct WindowUpdate : ::testing::Test {
   TempSettings settings;
   ScriptedDialogs dialogs;
-  bvsim::Simulator sim{VelkupValidator()};
+  zelnet::test::SimOnPort simPort{VelkupValidator(), {1, 3}};
+  bvsim::Simulator& sim = simPort.sim;
   QString file = settings.dir.filePath("firmware.vkf");
   std::unique_ptr<TForm1> form;
   QStringList statuses;
 
   void SetUp() override {
-    ASSERT_TRUE(sim.Start()) << sim.LastError();
-    qputenv("ZELNET_COM1", QByteArray::fromStdString(sim.SlavePath()));
-    qputenv("ZELNET_COM3", QByteArray::fromStdString(sim.SlavePath()));
+    ASSERT_TRUE(simPort.Started());
     form = std::make_unique<TForm1>(&dialogs);
     QObject::connect(form.get(), &TForm1::StatusChanged,
                      [this](const QString& s) { statuses << s; });
     form->show();
     Control<QLineEdit>("EditFileName")->setText(file);
-  }
-  void TearDown() override {
-    qunsetenv("ZELNET_COM1");
-    qunsetenv("ZELNET_COM3");
   }
 
   template <class W>

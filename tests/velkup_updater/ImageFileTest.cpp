@@ -8,6 +8,11 @@
 #include "HexWriter.h"
 #include "ImageFile.h"
 
+using zelnet::test::HexImage;
+using zelnet::test::LinearRecord;
+using zelnet::test::PatternByte;
+using zelnet::test::Record;
+
 namespace {
 
 struct Loaded {
@@ -45,33 +50,33 @@ TEST(ImageFile, EmptyTextAndLoneEndRecordLeaveEveryByteFF) {
 
 TEST(ImageFile, AddressesFollowTheAccumulatorRules) {
   // Extended linear address 0x0001, then offset 0xB000: stored at 0x1B000.
-  Loaded l = Load(HexLinear(1) + "\n" + HexData(0xB000, {1, 2, 3}) + "\n");
+  Loaded l = Load(LinearRecord(1, "\n") + Record(0, 0xB000, {1, 2, 3}, "\n"));
   EXPECT_EQ(At(l.memory, 0x1B000, 3), (std::vector<uint8_t>{1, 2, 3}));
   EXPECT_EQ(l.memory[0xB000], 0xFF);
 
   // 16 bytes at 0xFFF8 run past 64 KB; the next record at 0x0000 lands at 0x10000.
-  l = Load(HexData(0xFFF8, k16) + "\r\n" + HexData(0x0000, {0xAA, 0xBB}) + "\r\n");
+  l = Load(Record(0, 0xFFF8, k16, "\r\n") + Record(0, 0x0000, {0xAA, 0xBB}, "\r\n"));
   EXPECT_EQ(At(l.memory, 0xFFF8, 8), std::vector<uint8_t>(k16.begin(), k16.begin() + 8));
   EXPECT_EQ(At(l.memory, 0x10000, 8),
             (std::vector<uint8_t>{0xAA, 0xBB, 0x1A, 0x1B, 0x1C, 0x1D, 0x1E, 0x1F}));
   EXPECT_NE(l.memory[0x0000], 0xAA);
 
   // Extended segment address 0x1000: bits 4..19, so offset 0x0010 lands at 0x10010.
-  l = Load(HexRecord(2, 0, {0x10, 0x00}) + "\n" + HexData(0x0010, {0x5A}) + "\n");
+  l = Load(Record(2, 0, {0x10, 0x00}, "\n") + Record(0, 0x0010, {0x5A}, "\n"));
   EXPECT_EQ(l.memory[0x10010], 0x5A);
 
   // A record of another type counts only for its checksum.
-  l = Load(HexRecord(3, 0, {0x12, 0x34, 0x56, 0x78}) + "\n" + HexData(0x20, {7}) + "\n");
+  l = Load(Record(3, 0, {0x12, 0x34, 0x56, 0x78}, "\n") + Record(0, 0x20, {7}, "\n"));
   EXPECT_EQ(l.result.outcome, THexOutcome::EndOfStream);
   EXPECT_EQ(l.memory[0x20], 7);
 }
 
 TEST(ImageFile, OnlyAnEndRecordWithACountStopsTheLoad) {
-  Loaded l = Load(HexData(0xB000, {1}) + "\n:00000001FF\n" + HexData(0xB001, {2}) + "\n");
+  Loaded l = Load(Record(0, 0xB000, {1}, "") + "\n:00000001FF\n" + Record(0, 0xB001, {2}, "\n"));
   EXPECT_EQ(l.result.outcome, THexOutcome::EndOfStream);
   EXPECT_EQ(At(l.memory, 0xB000, 2), (std::vector<uint8_t>{1, 2}));
 
-  l = Load(HexData(0xB000, {1}) + "\n" + HexRecord(1, 0, {0}) + "\n" + HexData(0xB001, {2}) + "\n");
+  l = Load(Record(0, 0xB000, {1}, "\n") + Record(1, 0, {0}, "\n") + Record(0, 0xB001, {2}, "\n"));
   EXPECT_EQ(l.result.outcome, THexOutcome::EndRecord);
   EXPECT_FALSE(l.result.Malformed());
   EXPECT_EQ(l.result.line, 2u);
@@ -79,14 +84,14 @@ TEST(ImageFile, OnlyAnEndRecordWithACountStopsTheLoad) {
 }
 
 TEST(ImageFile, MalformedLinesStopTheLoadAndNameTheirLine) {
-  const std::string good = HexData(0xB000, {1, 2});
+  const std::string good = Record(0, 0xB000, {1, 2}, "");
   struct Case {
     std::string text;
     THexOutcome outcome;
     uint32_t line;
   } cases[] = {
       // 32 data bytes: too long at the 44th character, after 17 data bytes were stored.
-      {good + "\r\n" + HexData(0xC000, std::vector<uint8_t>(32, 0x33)) + "\r\n",
+      {good + "\r\n" + Record(0, 0xC000, std::vector<uint8_t>(32, 0x33), "\r\n"),
        THexOutcome::LineTooLong, 2},
       // Lowercase digits decode to other bytes and fail the checksum.
       {good + "\n\n:01B10000abA3\n", THexOutcome::BadChecksum, 3},
@@ -117,8 +122,8 @@ TEST(ImageFile, MalformedLinesStopTheLoadAndNameTheirLine) {
 TEST(ImageFile, BytesPastTheImageMemoryAreSkipped) {
   // 3,000,000 = 0x2DC6C0: a record at 0x2DC6B8 keeps its first 8 bytes only.
   Loaded l =
-      Load(HexLinear(0x002D) + "\n" + HexData(0xC6B8, k16) + "\n" + HexLinear(0xFFFF) + "\n" +
-           HexData(0xFFF0, k16) + "\n" + HexLinear(0) + "\n" + HexData(0xB000, {9}) + "\n");
+      Load(LinearRecord(0x002D, "\n") + Record(0, 0xC6B8, k16, "\n") + LinearRecord(0xFFFF, "\n") +
+           Record(0, 0xFFF0, k16, "\n") + LinearRecord(0, "\n") + Record(0, 0xB000, {9}, "\n"));
   EXPECT_EQ(l.result.outcome, THexOutcome::EndOfStream);
   EXPECT_EQ(At(l.memory, 0x2DC6B8, 8), std::vector<uint8_t>(k16.begin(), k16.begin() + 8));
   EXPECT_EQ(l.result.storedBytes, 9u);
@@ -138,7 +143,7 @@ TEST(ImageFile, LoadImageFileReadsARealFileAndReportsWhatFails) {
   EXPECT_FALSE(LoadImageFile("", memory).opened);
   EXPECT_FALSE(LoadImageFile(dir.path().toStdString(), memory).opened);
 
-  std::ofstream(path) << HexImage(0xB000, 0xB100) << HexData(0xC000, {1}) << "\r\n:0\r\n";
+  std::ofstream(path) << HexImage(0xB000, 0xB100) << Record(0, 0xC000, {1}, "") << "\r\n:0\r\n";
   r = LoadImageFile(path, memory);
   EXPECT_TRUE(r.opened);
   EXPECT_FALSE(r.Ok());

@@ -12,13 +12,19 @@
 #include <set>
 
 #include "HexWriter.h"
+#include "SimOnPort.h"
 #include "SimSupport.h"
 #include "UpdateSequence.h"
+
+using zelnet::test::HexImage;
+
+using namespace velkup::test;
 
 namespace {
 
 struct SequenceRun : ::testing::Test {
-  std::unique_ptr<bvsim::Simulator> sim;
+  std::unique_ptr<zelnet::test::SimOnPort> simPort;
+  bvsim::Simulator* sim = nullptr;
   QObject owner;
   TCommDrv* drv = new TCommDrv(&owner);
   TImageMemory memory;
@@ -35,9 +41,9 @@ struct SequenceRun : ::testing::Test {
   virtual bvsim::Config Config() { return VelkupValidator(); }
 
   void SetUp() override {
-    sim = std::make_unique<bvsim::Simulator>(Config());
-    ASSERT_TRUE(sim->Start()) << sim->LastError();
-    qputenv("ZELNET_COM7", QByteArray::fromStdString(sim->SlavePath()));
+    simPort = std::make_unique<zelnet::test::SimOnPort>(Config(), std::vector<int>{7});
+    ASSERT_TRUE(simPort->Started());
+    sim = &simPort->sim;
     drv->SetPollingDelay(500);
     TUpdateSequence::TView view;
     view.SetStatus = [this](const QString& s) { statuses << s; };
@@ -52,7 +58,6 @@ struct SequenceRun : ::testing::Test {
     seq = std::make_unique<TUpdateSequence>(*drv, memory, std::move(view));
     std::ofstream(file) << HexImage(0xB000, 0xB200);
   }
-  void TearDown() override { qunsetenv("ZELNET_COM7"); }
 
   TRunOutcome Run() {
     TUpdateOptions o;

@@ -7,6 +7,8 @@
 
 #include "bvsim.h"
 
+namespace velkup::test {
+
 using Bytes = std::vector<uint8_t>;
 using Cmds = std::vector<std::string>;
 
@@ -44,3 +46,5 @@ inline std::vector<uint32_t> BlockAddresses(const std::vector<bvsim::Frame>& fra
     if (IsBlock(f)) out.push_back(BlockAddress(f));
   return out;
 }
+
+}  // namespace velkup::test

@@ -11,6 +11,8 @@
 #include "Main.h"
 #include "UserDialogs.h"
 
+namespace velkup::test {
+
 // Points the user's settings at a temporary folder for the life of the object, so tests never
 // read or write the real configuration.
 struct TempSettings {
@@ -47,3 +49,5 @@ struct ScriptedDialogs : TUserDialogs {
     return confirmAnswer;
   }
 };
+
+}  // namespace velkup::test

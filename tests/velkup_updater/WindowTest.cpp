@@ -13,9 +13,12 @@
 #include <fstream>
 
 #include "Commdrv.h"
+#include "SimOnPort.h"
 #include "SimSupport.h"
 #include "UpdateSequence.h"
 #include "VelkupTestSupport.h"
+
+using namespace velkup::test;
 
 namespace {
 
@@ -235,10 +238,10 @@ TEST_F(Window, OpenDialogOffersBothFiltersAndKeepsTheNameOnCancel) {
 }
 
 TEST_F(Window, ClosingDuringARunAsksAndStopsAfterTheBlockInFlight) {
-  bvsim::Simulator sim(VelkupValidator());
-  ASSERT_TRUE(sim.Start());
+  zelnet::test::SimOnPort simPort(VelkupValidator(), {2});
+  ASSERT_TRUE(simPort.Started());
+  bvsim::Simulator& sim = simPort.sim;
   sim.ScriptPollAnswers({{0x19}});
-  qputenv("ZELNET_COM2", QByteArray::fromStdString(sim.SlavePath()));
   const QString file = settings.dir.filePath("image.vkf");
   std::ofstream(file.toStdString()) << ":00000001FF\n";
 
@@ -268,7 +271,6 @@ TEST_F(Window, ClosingDuringARunAsksAndStopsAfterTheBlockInFlight) {
   closer.start(1);
   QTest::mouseClick(Get<QPushButton>(form, "ButtonStart"), Qt::LeftButton);
   closer.stop();
-  qunsetenv("ZELNET_COM2");
 
   EXPECT_EQ(dialogs.confirms, 2);
   EXPECT_FALSE(form.isVisible());
