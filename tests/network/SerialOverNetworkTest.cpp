@@ -21,10 +21,14 @@
 #include <fstream>
 #include <memory>
 
-#include "HexWriter.h"
 #include "../velkup_updater/SimSupport.h"
 #include "ConsoleRig.h"
+#include "HexWriter.h"
 #include "UpdateSequence.h"
+
+using namespace velkup::test;
+using zelnet::test::HexImage;
+using zelnet::test::PatternByte;
 
 namespace {
 

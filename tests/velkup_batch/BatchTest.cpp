@@ -20,6 +20,10 @@
 #include "HexWriter.h"
 #include "SimSupport.h"
 
+using namespace velkup::test;
+using zelnet::test::HexImage;
+using zelnet::test::PatternByte;
+
 namespace {
 
 using namespace std::chrono_literals;

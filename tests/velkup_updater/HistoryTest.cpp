@@ -19,6 +19,10 @@
 #include "SimSupport.h"
 #include "VelkupTestSupport.h"
 
+using namespace velkup::test;
+using zelnet::test::HexImage;
+using zelnet::test::PatternByte;
+
 namespace {
 
 // The window on COM1, which names a symbolic link to the simulator's pty.

@@ -8,6 +8,10 @@
 #include "HexWriter.h"
 #include "ImageFile.h"
 
+using zelnet::test::HexImage;
+using zelnet::test::PatternByte;
+using zelnet::test::Record;
+
 namespace {
 
 THexResult Load(const std::string& text, TImageMemory& memory) {
@@ -16,7 +20,7 @@ THexResult Load(const std::string& text, TImageMemory& memory) {
   return ReadHexStream(src, memory.data(), memory.size());
 }
 
-const std::string kBody = HexData(0xB000, {1, 2, 3, 4}) + "\r\n" + HexData(0xB004, {5, 6}) + "\r\n";
+const std::string kBody = Record(0, 0xB000, {1, 2, 3, 4}) + Record(0, 0xB004, {5, 6});
 
 }  // namespace
 
@@ -60,9 +64,9 @@ TEST(TrailingBytes, DamageAnywhereElseStillRefusesTheFile) {
        THexOutcome::NoColon, 3},
       {"filler without any end record", kBody + "\x1A", THexOutcome::NoColon, 3},
       {"filler after a data record behind the end record",
-       kBody + ":00000001FF\r\n" + HexData(0xB010, {9}) + "\r\n\x1A", THexOutcome::NoColon, 5},
+       kBody + ":00000001FF\r\n" + Record(0, 0xB010, {9}) + "\x1A", THexOutcome::NoColon, 5},
       // After the end record, bytes that are no filler.
-      {"a record behind the filler", kBody + ":00000001FF\r\n\x1A\r\n" + HexData(0xB010, {9}),
+      {"a record behind the filler", kBody + ":00000001FF\r\n\x1A\r\n" + Record(0, 0xB010, {9}, ""),
        THexOutcome::NoColon, 5},
       {"text behind the end record", kBody + ":00000001FF\r\nend\r\n", THexOutcome::NoColon, 4},
       {"a damaged record behind the end record", kBody + ":00000001FF\r\n:10B10000FF\r\n",
