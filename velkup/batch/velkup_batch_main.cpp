@@ -2,14 +2,10 @@
 // once; then every port runs the whole update sequence on its own thread, with its progress on
 // standard output, a table at the end, an exit status a script can trust, a JSON report on
 // request and a line per port in the update history.
-#include <signal.h>
-#include <unistd.h>
-
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
-#include <QSocketNotifier>
 #include <QTimer>
 #include <cstdio>
 #include <memory>
@@ -18,16 +14,10 @@
 #include "BatchDisplay.h"
 #include "BatchOptions.h"
 #include "BatchRun.h"
+#include "StopSignals.h"
 #include "UpdateHistory.h"
 
 namespace {
-
-int signalPipe[2] = {-1, -1};
-
-void OnSignal(int) {
-  const char c = 1;
-  [[maybe_unused]] const auto n = ::write(signalPipe[1], &c, 1);
-}
 
 void Error(const QString& line) {
   std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
@@ -75,33 +65,23 @@ int main(int argc, char** argv) {
     }
   }
 
-  // SIGINT and SIGTERM stop every port after its block in flight.
-  if (::pipe(signalPipe) != 0) {
-    Error(QStringLiteral("velkup-batch: cannot set up signal handling"));
-    return 2;
-  }
-  struct sigaction sa {};
-  sa.sa_handler = OnSignal;
-  sigemptyset(&sa.sa_mask);
-  sa.sa_flags = SA_RESTART;
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
-
-  const bool terminal = ::isatty(STDOUT_FILENO) == 1;
+  const bool terminal = StdoutIsTerminal();
   TBatchDisplay display(stdout, terminal, options.ports);
   std::vector<std::unique_ptr<TPortRun>> runs;
   for (qsizetype i = 0; i < options.ports.size(); ++i)
     runs.push_back(std::make_unique<TPortRun>(static_cast<int>(i), options.ports[i], options, image,
                                               sha256, display));
 
+  // SIGINT and SIGTERM stop every port after its block in flight.
   bool stopped = false;
-  QSocketNotifier onSignal(signalPipe[0], QSocketNotifier::Read);
-  QObject::connect(&onSignal, &QSocketNotifier::activated, &app, [&] {
-    char buf[16];
-    [[maybe_unused]] const auto n = ::read(signalPipe[0], buf, sizeof buf);
+  TStopSignals stopSignals([&] {
     stopped = true;
     for (auto& run : runs) run->Stop();
   });
+  if (!stopSignals.Ok()) {
+    Error(QStringLiteral("velkup-batch: cannot set up signal handling"));
+    return 2;
+  }
   size_t finished = 0;
   for (auto& run : runs)
     QObject::connect(run->Thread(), &QThread::finished, &app, [&] {
