@@ -201,7 +201,8 @@ TEST(DownloadButton, ExchangeFailuresEndTheDownloadWithTheirLineAndUnlockTheCont
   ASSERT_GE(load.size(), 3);
   EXPECT_EQ(load.mid(load.size() - 3, 2),
             (QStringList{"Preparation data...", "ERROR HEX-FILE!!!"}));
-  EXPECT_TRUE(load.back().startsWith("line 1: upper address 0x0002")) << load.back().toStdString();
+  EXPECT_TRUE(load.back().startsWith("line 1: extended linear address 0x0002 refused"))
+      << load.back().toStdString();
   EXPECT_EQ(w.Requests(), (std::vector<int>{kCommandAlone, 0, 0, 1}));
   EXPECT_TRUE(w.ControlsEnabled());
 
