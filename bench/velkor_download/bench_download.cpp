@@ -137,15 +137,14 @@ bool RunLoadAndProgram(const std::string& hex, unsigned baud) {
     return false;
   }
   qputenv("ZELNET_COM1", QByteArray::fromStdString(sim.SlavePath()));
-  QTimer timer;
-  velkor::TComPort port(timer);
-  velkor::LineHandle handle = port.OpenPort('1', kBaud);
-  if (!handle) {
+  velkor::ZelnetLink link{velkor::LinkHost{}};
+  link.PortHandle = link.SerialPort.OpenPort('1', kBaud);
+  if (!link.PortHandle) {
     std::fprintf(stderr, "cannot open %s\n", sim.SlavePath().c_str());
     return false;
   }
   velkor::TNoProgress progress;
-  velkor::TFirmwareDownload download(port, handle, progress, [](std::string_view) {});
+  velkor::TFirmwareDownload download(link, progress, [](std::string_view) {});
   auto image = std::make_unique<velkor::FirmwareImageBytes>();
   velkor::HexLoadState state;
 
@@ -155,7 +154,7 @@ bool RunLoadAndProgram(const std::string& hex, unsigned baud) {
   const velkor::DownloadResult result = download.LoadAndProgram(hex, *image, state);
   const double wall = static_cast<double>(clock.nsecsElapsed()) / 1e6;
   const double cpu = ThreadCpuMs() - cpu0;
-  velkor::ClosePort(handle);
+  link.ClosePort();
   const bool stored =
       std::equal(image->begin(), image->begin() + kImageBytes, sim.Firmware().begin());
   return Report(baud ? "LoadAndProgram alone (DownloadStart, block size, 128 blocks, finish)"

@@ -1,44 +1,31 @@
 #include "Mainunit.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QStyle>
-#include <QThread>
 #include <QTimer>
 
 #include "About.h"
 #include "DeviceAnswers.h"
+#include "DownloadProcedure.h"
 #include "Frame.h"
 #include "HelpWindow.h"
+#include "ItemChoice.h"
+#include "ProgressBarSteps.h"
+#include "StatDecode.h"
 #include "Statformunit.h"
+#include "StatisticsFill.h"
+#include "StatisticsRequest.h"
 #include "ui_Mainunit.h"
 
 namespace velkor {
 
 namespace {
 
-// The log keeps at most this many lines.
 constexpr int kLogLines = 101;
-// A port that cannot be opened costs this blocking pause during a search.
-constexpr unsigned long kFailedOpenPauseMs = 300;
-// The RTS pulse of the bus reset and the validator's restart time after it.
-constexpr int kRtsPulseMs = 50;
-constexpr int kRestartWaitMs = 2000;
-// The poll loop's pause between two passes.
-constexpr int kPollPauseMs = 100;
+using AnswerBuffer = std::array<uint8_t, 256>;
 
-// Bill type whose escrow and first stacked report bring a barcode read.
-constexpr uint8_t kBarcodeBillType = 23;
-
-// Request data start at frame byte 4.
-constexpr size_t kRequestData = 4;
-
-using AnswerBuffer = std::array<uint8_t, TMainForm::kAnswerBufferSize>;
-
-QString Latin1(const std::string& text) {
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+QString Utf8(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 }  // namespace
@@ -63,27 +50,24 @@ TMainForm::TMainForm(Setup setup, QWidget* parent)
   FirmwareImage.fill(0xFF);
   if (setup.Opener) SerialPort.Opener = std::move(setup.Opener);
   ConnectHandlers();
-
   FormCreate();
-
   // The statistics window is created here, before the About box; both stay hidden until asked.
   StatisticForm = new TStatisticForm(this);
   DlgAbout = new TDlgAbout(this);
 }
 
-TMainForm::~TMainForm() {
-  // FormDestroy: release the port if one is open.
-  if (PortHandle) Link.ClosePort();
-}
+TMainForm::~TMainForm() = default;  // FormDestroy: the link releases the port
 
 void TMainForm::ConnectHandlers() {
-  connect(ui->BtnExit, &QPushButton::clicked, this, &TMainForm::BtnExitClick);
   connect(ui->SpBtnHelp, &QToolButton::clicked, this, &TMainForm::SpBtnHelpClick);
   connect(ui->SpBtnAbout, &QToolButton::clicked, this, &TMainForm::SpBtnAboutClick);
   connect(&TimerDelay, &QTimer::timeout, this, &TMainForm::TimerDelayTimer);
   connect(&TimerComPort, &QTimer::timeout, this, &TMainForm::TimerComPortTimer);
-
-  const std::pair<QPushButton*, void (TMainForm::*)()> buttons[] = {
+  // Every button but these three starts an exchange, and its click passes the guard first.
+  connect(ui->BtnExit, &QPushButton::clicked, this, &TMainForm::BtnExitClick);
+  connect(ui->BtnStopPoll, &QPushButton::clicked, this, &TMainForm::BtnStopPollClick);
+  connect(ui->BtnViewStatistic, &QPushButton::clicked, this, &TMainForm::BtnViewStatisticClick);
+  const std::pair<QPushButton*, void (TMainForm::*)()> exchanges[] = {
       {ui->BtnResetHard, &TMainForm::BtnResetHardClick},
       {ui->BtnResetSoft, &TMainForm::BtnResetSoftClick},
       {ui->BtnGetStatus, &TMainForm::BtnGetStatusClick},
@@ -98,17 +82,24 @@ void TMainForm::ConnectHandlers() {
       {ui->BtnDisableBill, &TMainForm::BtnDisableBillClick},
       {ui->BtnSetSecurity, &TMainForm::BtnSetSecurityClick},
       {ui->BtnReqStat, &TMainForm::BtnReqStatClick},
-      {ui->BtnViewStatistic, &TMainForm::BtnViewStatisticClick},
       {ui->BtnDownload, &TMainForm::BtnDownloadClick},
       {ui->Button1, &TMainForm::Button1Click},
       {ui->BtnPoll, &TMainForm::BtnPollClick},
       {ui->BtnStartPoll, &TMainForm::BtnStartPollClick},
-      {ui->BtnStopPoll, &TMainForm::BtnStopPollClick},
       {ui->Button2, &TMainForm::Button2Click},
   };
-  for (const auto& [button, handler] : buttons) {
-    connect(button, &QPushButton::clicked, this, handler);
+  for (const auto& [button, handler] : exchanges) {
+    connect(button, &QPushButton::clicked, this, [this, button = button, handler = handler] {
+      if (!ClickRefused(button)) (this->*handler)();
+    });
   }
+}
+
+bool TMainForm::ClickRefused(QPushButton* button) {
+  const bool search = button == ui->BtnResetHard || (button == ui->BtnResetSoft && !PortHandle);
+  if (!Link.ExchangeBusy() && !(search && Link.Searching())) return false;
+  AddMessage(search ? kTextSearchBusy : kTextBusy);
+  return true;
 }
 
 // ---- Window, log and control lock ----
@@ -123,8 +114,7 @@ void TMainForm::FormCreate() {
 }
 
 void TMainForm::AddMessage(const QString& text) {
-  // The log is capped at kLogLines lines: the oldest line goes when a new one would pass it.
-  ui->MemoMessage->appendPlainText(text);
+  ui->MemoMessage->appendPlainText(text);  // the oldest line goes beyond kLogLines
 }
 
 QStringList TMainForm::MessageLines() const {
@@ -161,23 +151,21 @@ void TMainForm::ErrorBox(const QString& text) {
 
 void TMainForm::closeEvent(QCloseEvent* event) {
   if (!CloseRequested) {
-    if (!dialogs_.ConfirmClose(this, kTextCloseQuery)) {
-      event->ignore();
-      return;
-    }
+    if (!dialogs_.ConfirmClose(this, kTextCloseQuery)) return event->ignore();
     CloseRequested = 1;
   }
-  if (PollActive) {
-    // The poll loop runs inside this window: it sees CloseRequested at its next pass, returns,
-    // and closes the window then.
-    event->ignore();
-    return;
-  }
+  // The poll loop runs inside this window: it sees CloseRequested at its next pass, returns,
+  // and closes the window then.
+  if (PollActive) return event->ignore();
   event->accept();
 }
 
-void TMainForm::BtnExitClick() {
-  close();
+void TMainForm::SpBtnAboutClick() {
+  dialogs_.ShowModal(*DlgAbout);
+}
+
+void TMainForm::BtnViewStatisticClick() {
+  dialogs_.ShowModal(*StatisticForm);
 }
 
 void TMainForm::SpBtnHelpClick() {
@@ -185,78 +173,23 @@ void TMainForm::SpBtnHelpClick() {
   dialogs_.ShowWindow(*HelpWindow);
 }
 
-void TMainForm::SpBtnAboutClick() {
-  dialogs_.ShowModal(*DlgAbout);
-}
-
-// Single-shot timers stop by themselves; the handlers make sure of it.
-void TMainForm::TimerDelayTimer() {
-  TimerDelay.stop();
-}
-
-void TMainForm::TimerComPortTimer() {
-  TimerComPort.stop();
-}
-
-// ---- Status decoding ----
-
-void TMainForm::ShowStatus(uint8_t status, uint8_t sub) {
-  if (const auto line = StatusText(status, sub, BillNames)) AddMessage(Latin1(*line));
-}
-
-void TMainForm::ShowRejectReason(uint8_t code) {
-  if (const auto line = RejectReasonText(code)) AddMessage(Latin1(*line));
-}
-
-void TMainForm::ShowFailure(uint8_t code) {
-  if (const auto line = FailureText(code)) AddMessage(Latin1(*line));
-}
-
 // ---- Device search and bus reset ----
 
-bool TMainForm::SearchRefused() {
-  if (!Link.ExchangeBusy() && !searching_) return false;
-  AddMessage(kTextSearchBusy);
-  return true;
+int TMainForm::Search(ZelnetLink::Probe probe) {
+  ui->ProgBarMain->setRange(0, ZelnetLink::SearchSteps(probe));
+  return Link.Search(
+      probe, [this] { return BaudForIndex(ItemIndex(*ui->CmbBoxRate)); },
+      [this](int n) { ui->ProgBarMain->setValue(n); });
 }
 
 void TMainForm::BtnResetHardClick() {
-  if (SearchRefused()) return;
-  searching_ = true;
   ui->BtnResetHard->setEnabled(false);
-  ui->ProgBarMain->setRange(0, 8);
-  if (PortHandle) Link.ClosePort();
-
-  AnswerBuffer buffer{};
-  QString found;
-  for (int n = 1; n <= 4; ++n) {
-    ui->ProgBarMain->setValue(n);
-    const QString result = QStringLiteral("Device has found on COM%1!").arg(n);
-    PortHandle = SerialPort.OpenPort(static_cast<char>('0' + n),
-                                     BaudForIndex(ui->CmbBoxRate->currentIndex()));
-    if (!PortHandle) {
-      QThread::msleep(kFailedOpenPauseMs);
-      continue;
-    }
-    SerialPort.SetRts(true, PortHandle);
-    Delay(kRtsPulseMs);
-    SerialPort.SetRts(false, PortHandle);
-    Delay(kRestartWaitMs);
-    buffer.fill(0);
-    if (SendCommand(kCmdPoll, buffer, 30) == txOk) {
-      found = result;
-      break;
-    }
-    Link.ClosePort();
-  }
-  searching_ = false;
-
-  if (found.isEmpty()) {
-    ErrorBox(kTextBusNotFound);
-  } else {
+  if (const int found = Search(ZelnetLink::Probe::BusReset)) {
     AddMessage(kSeparator);
-    AddMessage(found);
+    AddMessage(QStringLiteral("Device has found on COM%1!").arg(found));
     BtnPollClick();
+  } else {
+    ErrorBox(kTextBusNotFound);
   }
   ui->ProgBarMain->setValue(0);
   ui->BtnResetHard->setEnabled(true);
@@ -264,40 +197,15 @@ void TMainForm::BtnResetHardClick() {
 
 void TMainForm::BtnResetSoftClick() {
   ui->BtnResetSoft->setEnabled(false);
-  AnswerBuffer buffer{};
   if (PortHandle) {
-    if (SendCommand(kCmdReset, buffer, 50) == txOk) {
-      AddMessage(kSeparator);
-      AddMessage(kTextResetDone);
-    }
-  } else if (!SearchRefused()) {
-    searching_ = true;
-    ui->ProgBarMain->setRange(0, 4);
-    QString found;
-    for (int n = 1; n <= 4; ++n) {
-      ui->ProgBarMain->setValue(n);
-      const QString result = QStringLiteral("The device is found in COM%1!").arg(n);
-      PortHandle = SerialPort.OpenPort(static_cast<char>('0' + n),
-                                       BaudForIndex(ui->CmbBoxRate->currentIndex()));
-      if (!PortHandle) {
-        QThread::msleep(kFailedOpenPauseMs);
-        continue;
-      }
-      buffer.fill(0);
-      if (SendCommand(kCmdReset, buffer, 30) == txOk) {
-        found = result;
-        break;
-      }
-      Link.ClosePort();
-    }
-    searching_ = false;
-    if (found.isEmpty()) {
-      ErrorBox(kTextResetNotFound);
-    } else {
-      AddMessage(kSeparator);
-      AddMessage(found);
-      AddMessage(kTextResetDone);
-    }
+    AnswerBuffer buffer{};
+    if (SendCommand(kCmdReset, buffer, 50) == txOk) Show({kSeparator, kTextResetDone});
+  } else if (const int found = Search(ZelnetLink::Probe::Reset)) {
+    AddMessage(kSeparator);
+    AddMessage(QStringLiteral("The device is found in COM%1!").arg(found));
+    AddMessage(kTextResetDone);
+  } else {
+    ErrorBox(kTextResetNotFound);
   }
   ui->ProgBarMain->setValue(0);
   ui->BtnResetSoft->setEnabled(true);
@@ -305,173 +213,57 @@ void TMainForm::BtnResetSoftClick() {
 
 // ---- Device commands ----
 
+void TMainForm::Show(const QStringList& lines) {
+  for (const QString& line : lines) AddMessage(line);
+}
+
 bool TMainForm::ReadBitEdits(int group, std::array<uint8_t, 3>& bytes) {
-  QLineEdit* edits[3] = {};
-  switch (group) {
-    case 1:
-      edits[0] = ui->EditEnBillByte1, edits[1] = ui->EditEnBillByte2,
-      edits[2] = ui->EditEnBillByte3;
-      break;
-    case 2:
-      edits[0] = ui->EditEscBillByte1, edits[1] = ui->EditEscBillByte2,
-      edits[2] = ui->EditEscBillByte3;
-      break;
-    default:
-      edits[0] = ui->EditSecurityByte1, edits[1] = ui->EditSecurityByte2,
-      edits[2] = ui->EditSecurityByte3;
-      break;
-  }
+  const std::array<QLineEdit*, 3> edits =
+      group == 1 ? std::array{ui->EditEnBillByte1, ui->EditEnBillByte2, ui->EditEnBillByte3}
+      : group == 2
+          ? std::array{ui->EditEscBillByte1, ui->EditEscBillByte2, ui->EditEscBillByte3}
+          : std::array{ui->EditSecurityByte1, ui->EditSecurityByte2, ui->EditSecurityByte3};
   // Characters outside Latin-1 turn into '?', which is refused like any other wrong character.
-  const QByteArray texts[3] = {edits[0]->text().toLatin1(), edits[1]->text().toLatin1(),
-                               edits[2]->text().toLatin1()};
-  const std::array<std::string_view, 3> views = {
-      std::string_view(texts[0].constData(), static_cast<size_t>(texts[0].size())),
-      std::string_view(texts[1].constData(), static_cast<size_t>(texts[1].size())),
-      std::string_view(texts[2].constData(), static_cast<size_t>(texts[2].size()))};
+  std::array<QByteArray, 3> texts;
+  std::array<std::string_view, 3> views;
+  for (size_t i = 0; i < 3; ++i) {
+    texts[i] = edits[i]->text().toLatin1();
+    views[i] = std::string_view(texts[i].constData(), static_cast<size_t>(texts[i].size()));
+  }
   if (ParseBitEdits(views, bytes)) return true;
   ErrorBox(kTextIncorrectValue);
   return false;
 }
 
-void TMainForm::BtnGetStatusClick() {
-  AnswerBuffer buffer{};
-  if (SendCommand(kCmdGetStatus, buffer, 50) != txOk) return;
-  const auto data = AnswerData(buffer);
-  AddMessage(kSeparator);
-  AddMessage(QStringLiteral("*********  Bill types enable  ********"));
-  AddMessage(Latin1(MaskLine(data, 0)));
-  AddMessage(QStringLiteral("******  Bill types set security  ******"));
-  AddMessage(Latin1(MaskLine(data, 3)));
-}
-
 void TMainForm::BtnSetSecurityClick() {
-  std::array<uint8_t, 3> security{};
-  if (!ReadBitEdits(3, security)) return;
-  AnswerBuffer buffer{};
-  std::copy(security.begin(), security.end(), buffer.begin() + kRequestData);
-  if (SendCommand(kCmdSetSecurity, buffer, 30) != txOk) return;
-  AddMessage(kSeparator);
-  AddMessage(QStringLiteral("The Security-command is executed"));
+  if (std::array<uint8_t, 3> security{}; ReadBitEdits(3, security)) {
+    Show(Commands.SetSecurity(security));
+  }
 }
 
 void TMainForm::BtnEnableBillClick() {
   std::array<uint8_t, 3> enable{};
   std::array<uint8_t, 3> escrow{};
-  if (!ReadBitEdits(1, enable)) return;
-  if (!ReadBitEdits(2, escrow)) return;
-  if (enable == std::array<uint8_t, 3>{}) return;
-  AnswerBuffer buffer{};
-  std::copy(enable.begin(), enable.end(), buffer.begin() + kRequestData);
-  std::copy(escrow.begin(), escrow.end(), buffer.begin() + kRequestData + 3);
-  if (SendCommand(kCmdEnableBillTypes, buffer, 30) != txOk) return;
-  AddMessage(kSeparator);
-  AddMessage(QStringLiteral("The Enable Bill Types-command is executed"));
+  if (ReadBitEdits(1, enable) && ReadBitEdits(2, escrow))
+    Show(Commands.EnableBills(enable, escrow));
 }
 
-void TMainForm::BtnDisableBillClick() {
-  AnswerBuffer buffer{};  // six 0x00 data bytes
-  if (SendCommand(kCmdEnableBillTypes, buffer, 30) != txOk) return;
-  AddMessage(kSeparator);
-  AddMessage(QStringLiteral("The Disable Bill Types-command is executed"));
-}
-
-void TMainForm::BtnStackClick() {
-  AnswerBuffer buffer{};
-  if (SendCommand(kCmdStack, buffer, 30) != txOk) return;
-  AddMessage(QStringLiteral("The Stack-command is executed"));
-}
-
-void TMainForm::BtnReturnClick() {
-  AnswerBuffer buffer{};
-  if (SendCommand(kCmdReturn, buffer, 30) != txOk) return;
-  AddMessage(QStringLiteral("The Return-command is executed"));
-}
-
-void TMainForm::BtnHoldClick() {
-  AnswerBuffer buffer{};
-  if (SendCommand(kCmdHold, buffer, 30) != txOk) return;
-  AddMessage(QStringLiteral("The Hold-command is executed"));
-}
-
-void TMainForm::BtnIdentificationClick() {
-  AnswerBuffer buffer{};
-  if (SendCommand(kCmdIdentification, buffer, 60) != txOk) return;
-  AddMessage(kSeparator);
-  for (const std::string& line : IdentificationLines(AnswerData(buffer))) AddMessage(Latin1(line));
-}
-
+// The number of barcode characters is the one chosen when the request goes out.
 void TMainForm::BtnSetParamBarCodeClick() {
-  AnswerBuffer buffer{};
-  buffer[kRequestData] = 0x01;
-  buffer[kRequestData + 1] =
-      static_cast<uint8_t>(BarcodeLength(ui->CmbBoxLenghtBarCode->currentIndex()));
-  if (SendCommand(kCmdSetupBarcode, buffer, 30) != txOk) return;
-  AddMessage(kSeparator);
-  AddMessage(QStringLiteral("The Setup Barcode-command is executed"));
+  Show(Commands.SetupBarcode(BarcodeLength(ItemIndex(*ui->CmbBoxLenghtBarCode))));
 }
-
 void TMainForm::BtnReqBarCodeClick() {
-  // The number of characters shown is the one chosen when the request goes out.
-  const int length = BarcodeLength(ui->CmbBoxLenghtBarCode->currentIndex());
-  AnswerBuffer buffer{};
-  if (SendCommand(kCmdExtractBarcode, buffer, 60) != txOk) return;
-  AddMessage(Latin1(BarcodeLine(AnswerData(buffer), length)));
+  Show(Commands.ExtractBarcode(BarcodeLength(ItemIndex(*ui->CmbBoxLenghtBarCode))));
 }
-
-void TMainForm::BtnGetDescriptionClick() {
-  AnswerBuffer buffer{};
-  if (SendCommand(kCmdGetBillTable, buffer, 200) != txOk) return;
-  AddMessage(kSeparator);
-  const auto entries = DecodeBillTable(AnswerData(buffer));
-  for (size_t k = 0; k < entries.size(); ++k) {
-    BillNames[k] = entries[k].name;
-    AddMessage(Latin1(entries[k].line));
-  }
-}
-
 // ---- Polling ----
 
-void TMainForm::BtnPollClick() {
-  AnswerBuffer buffer{};
-  if (SendCommand(kCmdPoll, buffer, 30) != txOk) return;
-  const PollAnswer answer = ReadPollAnswer(AnswerData(buffer));
-  ShowStatus(answer.status, answer.sub);
-}
-
-void TMainForm::Button2Click() {
-  SendAck();
-}
-
-void TMainForm::BtnStopPollClick() {
-  PollActive = 0;
-}
-
-void TMainForm::PollPause() {
-  // About 100 ms between passes. The window's events (Stop Poll, closing, the controls left
-  // enabled) are handled as they arrive; the thread sleeps in between instead of waking every
-  // 10 ms to look for them.
-  QElapsedTimer paused;
-  paused.start();
-  QEventLoop pause;
-  QTimer::singleShot(kPollPauseMs, Qt::PreciseTimer, &pause, &QEventLoop::quit);
-  pause.exec();
-  // An event loop returns at once while the application is quitting: never poll faster.
-  const qint64 rest = kPollPauseMs - paused.elapsed();
-  if (rest > 0) QThread::msleep(static_cast<unsigned long>(rest));
-}
-
 void TMainForm::BtnStartPollClick() {
-  if (!PortHandle) {
-    ErrorBox(kTextNoPort);
-    return;
-  }
+  if (!PortHandle) return ErrorBox(kTextNoPort);
   if (PollActive) return;  // already polling (reached only by calling the handler directly)
   PollActive = 1;
-  bool identified = false;
   SetControlsEnabled(false, false);
-  BtnResetSoftClick();
-  ui->BtnResetSoft->setEnabled(false);
-
+  ResetSoft();
+  TPollCycle cycle(Link, *this);
   while (PollActive) {
     if (CloseRequested) {
       // The window is closing: leave without re-enabling the controls, then let it close.
@@ -479,46 +271,55 @@ void TMainForm::BtnStartPollClick() {
       QTimer::singleShot(0, this, &QWidget::close);
       return;
     }
-    AnswerBuffer buffer{};
-    if (SendCommand(kCmdPoll, buffer, 30) == txOk) {
-      const PollAnswer answer = ReadPollAnswer(AnswerData(buffer));
-      const uint8_t s = answer.status;
-      const uint8_t b = answer.sub;
-      if (s != LastStatus) ShowStatus(s, b);
-      SendAck();
-      if (s == kStatusPowerUp || s == kStatusPowerUpBillInAcceptor ||
-          s == kStatusPowerUpBillInStacker) {
-        BtnResetSoftClick();
-        ui->BtnResetSoft->setEnabled(false);
-      }
-      if (s == kStatusStacked && LastStatus != kStatusStacked && b == kBarcodeBillType) {
-        BtnReqBarCodeClick();
-      }
-      if (s == kStatusEscrow) {
-        if (b == kBarcodeBillType) BtnReqBarCodeClick();
-        if (ui->CmbBoxPoll->currentIndex() == 0) {
-          BtnReturnClick();
-        } else {
-          BtnStackClick();
-        }
-      }
-      if (s == kStatusInitialize && !identified) {
-        AnswerBuffer probe{};
-        if (SendCommand(kCmdGetBillTable, probe, 200) == txOk) {
-          identified = true;
-          BtnIdentificationClick();
-          BtnGetDescriptionClick();
-        }
-      }
-      if (s == kStatusUnitDisabled) {
-        identified = false;
-        BtnEnableBillClick();
-      }
-      LastStatus = s;
-    }
-    PollPause();
+    cycle.Pass();
+    TPollCycle::Pause();
   }
   SetControlsEnabled(true, false);
+}
+
+// ---- Statistics and firmware download ----
+
+void TMainForm::BtnReqStatClick() {
+  const bool viewEnabled = ui->BtnViewStatistic->isEnabled();
+  ui->BtnReqStat->setEnabled(false);
+  ui->BtnViewStatistic->setEnabled(false);
+  TStatisticsRequest request(Link);
+  const StatisticsOutcome outcome = request.Run();
+  if (outcome == StatisticsOutcome::Ok) {
+    FillStatisticsTree(*StatisticForm, request.Block().data(), request.Block().size());
+    AddMessage(Utf8(kTextStatisticsExecuted));
+  } else if (outcome == StatisticsOutcome::NotCorrect) {
+    AddMessage(kTextBadStatistics);
+  }
+  ui->BtnReqStat->setEnabled(true);
+  ui->BtnViewStatistic->setEnabled(outcome == StatisticsOutcome::Ok ||
+                                   outcome == StatisticsOutcome::NoPort ||
+                                   (outcome == StatisticsOutcome::Refused && viewEnabled));
+}
+
+void TMainForm::ResetSoft() {
+  BtnResetSoftClick();
+  ui->BtnResetSoft->setEnabled(false);  // the Reset handler enables it again
+}
+
+int TMainForm::EscrowChoice() const {
+  return ItemIndex(*ui->CmbBoxPoll);
+}
+
+void TMainForm::BtnDownloadClick() {
+  SetControlsEnabled(false, true);
+  TProgressBarSteps progress(*ui->ProgBarMain);
+  TDownloadProcedure download(
+      Link, progress,
+      DownloadHost{[this](const QString& line) { AddMessage(line); },
+                   [this]() -> std::optional<QString> {
+                     if (!OpenDlg.Execute()) return std::nullopt;
+                     return OpenDlg.FileName;
+                   },
+                   [this](const QString& text) { ErrorBox(text); },
+                   [this](const QString& text) { dialogs_.Message(this, text); }});
+  download.Run(FirmwareImage, HexLoad);
+  SetControlsEnabled(true, true);
 }
 
 }  // namespace velkor

@@ -1,8 +1,8 @@
 // TMainForm: Velkor's main window. Its controls (ui->BtnResetHard, ...) carry the names of the
-// window's design; its handlers read them, run the command transaction of the ZelnetLink it owns,
-// decode the answers with the plain functions of StatusText.h and DeviceAnswers.h, and write the
-// outcome into the message log. Modal boxes, dialogs and secondary windows go through
-// ConsoleDialogs so that tests answer them without blocking.
+// window's design; its handlers read them, call the plain classes of each part (the link and its
+// device search, the poll cycle, the statistics request, the download procedure, the answer
+// decoders) and write the outcome into the message log. Modal boxes, dialogs and secondary
+// windows go through ConsoleDialogs so that tests answer them without blocking.
 #pragma once
 
 #include <QString>
@@ -14,11 +14,14 @@
 #include <span>
 
 #include "ConsoleDialogs.h"
+#include "DeviceCommands.h"
 #include "HexFile.h"
+#include "PollCycle.h"
 #include "StatusText.h"
 #include "ZelnetLink.h"
 
 class QCloseEvent;
+class QPushButton;
 class TStatisticForm;
 
 namespace Ui {
@@ -45,7 +48,8 @@ struct TMainFormSetup {
   std::function<std::unique_ptr<SerialLine>(const QString& path)> Opener;
 };
 
-class TMainForm : public QWidget {
+// The poll loop's actions are the window's own handlers.
+class TMainForm : public QWidget, private TPollActions {
   Q_OBJECT
 
  public:
@@ -56,7 +60,6 @@ class TMainForm : public QWidget {
   explicit TMainForm(Setup setup = {}, QWidget* parent = nullptr);
   ~TMainForm() override;
 
-  // The controls, under their names.
   std::unique_ptr<Ui::TMainForm> ui;
 
  private:
@@ -64,107 +67,74 @@ class TMainForm : public QWidget {
   ConsoleDialogs& dialogs_;
 
  public:
-  // The command transaction, its port and timers.
+  // The command transaction, its port and timers, and the device search.
   ZelnetLink Link;
-
-  // Shared state of the window (the link owns the port handle, LastStatus, the port object and
-  // the timers; these names reach them).
   LineHandle& PortHandle = Link.PortHandle;
-  uint8_t PollActive = 0;
   uint8_t& LastStatus = Link.LastStatus;
-  uint8_t CloseRequested = 0;
-  BillNameTable BillNames;  // Latin-1 text of bill types 0-23, filled by Get Bill Table
   TComPort& SerialPort = Link.SerialPort;
   QTimer& TimerDelay = Link.TimerDelay;
   QTimer& TimerComPort = Link.TimerComPort;
+  uint8_t PollActive = 0;
+  uint8_t CloseRequested = 0;
+  BillNameTable BillNames;  // Latin-1 text of bill types 0-23, filled by Get Bill Table
+  TDeviceCommands Commands{Link, BillNames};
 
-  // The download image (two 64 KB banks, 0xFF where the last HEX file wrote nothing) and what
-  // its load found.
  private:
   std::unique_ptr<FirmwareImageBytes> firmwareImage_ = std::make_unique<FirmwareImageBytes>();
 
  public:
+  // The download image (two 64 KB banks, 0xFF where the last HEX file wrote nothing).
   FirmwareImageBytes& FirmwareImage = *firmwareImage_;
   HexLoadState HexLoad;
-
-  // The firmware file dialog (filter "HEX-Files(*.hex)|*.hex").
-  TOpenDialog OpenDlg;
-  // Secondary windows: the statistics window and the About box are created at start-up, the help
-  // window on first use.
+  TOpenDialog OpenDlg;  // the firmware file dialog, filter "HEX-Files(*.hex)|*.hex"
   TStatisticForm* StatisticForm = nullptr;
   TDlgAbout* DlgAbout = nullptr;
-  THelpWindow* HelpWindow = nullptr;
+  THelpWindow* HelpWindow = nullptr;  // created on first use
 
-  // Boxes, dialogs and modal windows of every part of the program go through here.
   ConsoleDialogs& Dialogs() { return dialogs_; }
-
   // One line into the message log, which keeps at most 101 lines.
   void AddMessage(const QString& text);
-  // The log's lines, oldest first.
   QStringList MessageLines() const;
   // Enables or disables the command controls; BtnStopPoll only when withStopPoll is true.
   void SetControlsEnabled(bool enabled, bool withStopPoll);
-  // Modal error box with one Yes button.
   void ErrorBox(const QString& text);
-
-  // The link's operations under the window's names.
-  void BuildFrame(uint8_t code, std::span<uint8_t> frame) { Link.BuildFrame(code, frame); }
   int SendCommand(uint8_t code, std::span<uint8_t> buffer, int ticks) {
     return Link.SendCommand(code, buffer, ticks);
   }
-  void SendAck() { Link.SendAck(); }
-  void Delay(int ms) { Link.Delay(ms); }
-
   // Status decoding: at most one line into the log.
-  void ShowStatus(uint8_t status, uint8_t sub);
-  void ShowRejectReason(uint8_t code);
-  void ShowFailure(uint8_t code);
-
+  void ShowStatus(uint8_t status, uint8_t sub) override { Show(Commands.StatusLines(status, sub)); }
   // Reads bit-mask group 1 (enable), 2 (escrow) or 3 (security) into three bytes; on a wrong
   // edit shows "The incorrect value is entered!" and returns false.
   bool ReadBitEdits(int group, std::array<uint8_t, 3>& bytes);
 
-  // Every answer buffer of the console's commands holds the longest short frame.
-  static constexpr size_t kAnswerBufferSize = 256;
-  // The statistics request's answer buffer.
-  static constexpr size_t kStatisticsBufferSize = 10000;
-
  public slots:
   void FormCreate();
-  void BtnExitClick();
+  void BtnExitClick() { close(); }
   void SpBtnHelpClick();
   void SpBtnAboutClick();
-  void TimerDelayTimer();
-  void TimerComPortTimer();
-
-  // Device search and bus reset.
+  void TimerDelayTimer() { TimerDelay.stop(); }
+  void TimerComPortTimer() { TimerComPort.stop(); }
   void BtnResetHardClick();
   void BtnResetSoftClick();
-
-  // Device commands.
-  void BtnGetStatusClick();
+  void BtnGetStatusClick() { Show(Commands.GetStatus()); }
   void BtnSetSecurityClick();
   void BtnEnableBillClick();
-  void BtnDisableBillClick();
-  void BtnStackClick();
-  void BtnReturnClick();
-  void BtnIdentificationClick();
-  void BtnHoldClick();
+  void BtnDisableBillClick() { Show(Commands.DisableBills()); }
+  void BtnStackClick() { Show(Commands.Stack()); }
+  void BtnReturnClick() { Show(Commands.Return()); }
+  void BtnIdentificationClick() { Show(Commands.Identification()); }
+  void BtnHoldClick() { Show(Commands.Hold()); }
   void BtnSetParamBarCodeClick();
   void BtnReqBarCodeClick();
-  void BtnGetDescriptionClick();
-
-  // Polling and acknowledgement.
-  void BtnPollClick();
+  void BtnGetDescriptionClick() { Show(Commands.GetBillTable()); }
+  void BtnPollClick() { Show(Commands.Poll()); }
   void BtnStartPollClick();
-  void BtnStopPollClick();
-  void Button2Click();
-
-  // Statistics and firmware download: wired by their own units (MainunitExtensions.cpp).
+  void BtnStopPollClick() { PollActive = 0; }
+  void Button2Click() { Link.SendAck(); }
   void BtnReqStatClick();
   void BtnViewStatisticClick();
   void BtnDownloadClick();
-  void Button1Click();
+  void Button1Click() { Show(Commands.Crc32()); }
 
  protected:
   // FormCloseQuery: asks "Close the programm?"; a confirmed close while the poll loop runs ends
@@ -173,12 +143,20 @@ class TMainForm : public QWidget {
 
  private:
   void ConnectHandlers();
-  // A search is refused while an exchange waits for its answer or another search runs.
-  bool SearchRefused();
-  // The pause between two passes of the poll loop.
-  void PollPause();
-
-  bool searching_ = false;
+  // The one guard of every click that would start an exchange: while one waits for its answer
+  // (or, for a search, while a search runs) the click is refused with one line.
+  bool ClickRefused(QPushButton* button);
+  // Runs the device search with the progress bar and the rate box; the port found, or 0.
+  int Search(ZelnetLink::Probe probe);
+  void Show(const QStringList& lines);
+  void ResetSoft() override;
+  void Identification() override { BtnIdentificationClick(); }
+  void GetBillTable() override { BtnGetDescriptionClick(); }
+  void EnableBills() override { BtnEnableBillClick(); }
+  void Stack() override { BtnStackClick(); }
+  void Return() override { BtnReturnClick(); }
+  void RequestBarcode() override { BtnReqBarCodeClick(); }
+  int EscrowChoice() const override;
 };
 
 }  // namespace velkor

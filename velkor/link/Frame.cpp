@@ -33,18 +33,28 @@ size_t CommandLength(uint8_t code) {
   }
 }
 
-size_t BuildFrame(uint8_t code, std::span<uint8_t> frame) {
-  size_t length = CommandLength(code);
-  if (length == 0) length = kShortestFrame;
-  if (frame.size() < length) return 0;
+size_t SealRequest(std::span<uint8_t> frame, uint8_t code, size_t length, bool extended) {
+  const size_t shortest = extended ? kShortestFrame + 3 : kShortestFrame;
+  if (length < shortest || length > (extended ? 0xFFFFu : 0xFFu) || frame.size() < length) {
+    return 0;
+  }
   frame[0] = kFrameSync;
   frame[1] = kValidatorAddress;
-  frame[2] = static_cast<uint8_t>(length);
+  frame[2] = extended ? 0 : static_cast<uint8_t>(length);
   frame[3] = code;
+  if (extended) {
+    frame[5] = static_cast<uint8_t>(length >> 8);
+    frame[6] = static_cast<uint8_t>(length & 0xFF);
+  }
   const uint16_t crc = CalcCrc(frame.data(), length);
   frame[length - 2] = static_cast<uint8_t>(crc & 0xFF);
   frame[length - 1] = static_cast<uint8_t>(crc >> 8);
   return length;
+}
+
+size_t BuildFrame(uint8_t code, std::span<uint8_t> frame) {
+  const size_t length = CommandLength(code);
+  return SealRequest(frame, code, length == 0 ? kShortestFrame : length);
 }
 
 std::string TraceLine(std::string_view prefix, std::span<const uint8_t> buffer) {

@@ -38,6 +38,13 @@ inline constexpr uint8_t kCmdRequestStatistics = 0x60;
 // Total request length of a code of the command table, or 0 for a code outside it.
 size_t CommandLength(uint8_t code);
 
+// Seals a request of total length `length` whose data bytes the caller has written: sync,
+// address, the length (short form in byte 2; extended form: byte 2 = 0 and the length in bytes
+// 5-6, high byte first), the code in byte 3, and the check code in the last two bytes, low byte
+// first. Nothing else is read or written. Returns the length, or 0 (writing nothing) when the
+// frame cannot hold it or the length cannot be a request.
+size_t SealRequest(std::span<uint8_t> frame, uint8_t code, size_t length, bool extended = false);
+
 // Fills bytes 0-3 and the two check-code bytes of the request for `code`; the data bytes between
 // are left exactly as the caller wrote them, and nothing beyond the frame is read or cleared.
 // A code outside the table goes out as a 6-byte request without data. Returns the frame length,

@@ -28,10 +28,6 @@ bool ZelnetLink::Tracing() const {
   return host_.ShowMessages && host_.ShowMessages();
 }
 
-void ZelnetLink::BuildFrame(uint8_t code, std::span<uint8_t> frame) {
-  velkor::BuildFrame(code, frame);
-}
-
 int ZelnetLink::SendCommand(uint8_t code, std::span<uint8_t> buffer, int ticks) {
   if (!PortHandle) {
     if (host_.ErrorBox) host_.ErrorBox(kTextNoPort);
@@ -91,12 +87,18 @@ void ZelnetLink::SendAck() {
     return;
   }
   uint8_t frame[kShortestFrame] = {};
-  velkor::BuildFrame(0x00, frame);
+  velkor::BuildFrame(kCmdAck, frame);
   SerialPort.WriteFrame(frame, PortHandle);
   if (Tracing()) {
     Log(kSeparator);
     Log(QString::fromStdString(TraceLine("-> ", frame)));
   }
+}
+
+int ZelnetLink::Exchange(std::span<uint8_t> buffer, int ticks, uint8_t code) {
+  if (ExchangeBusy()) return kAnswerBusy;
+  SerialPort.WriteFrame(buffer, PortHandle);
+  return SerialPort.ReadAnswer(buffer, ticks, code, PortHandle);
 }
 
 void ZelnetLink::Delay(int ms) {

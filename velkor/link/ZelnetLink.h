@@ -59,9 +59,6 @@ class ZelnetLink : public QObject {
   // Last status code recorded by the poll cycle; set to 0 by every failed transaction.
   uint8_t LastStatus = 0;
 
-  // Builds the request for `code` in `frame` (data bytes already written by the caller).
-  void BuildFrame(uint8_t code, std::span<uint8_t> frame);
-
   // Runs one command: builds and writes the request from `buffer`, reads the answer into the same
   // buffer within ticks x 10 ms, logs failures and traces. Returns a TxResult. A command started
   // while another exchange waits for its answer is refused without touching the line (txBusy).
@@ -69,6 +66,24 @@ class ZelnetLink : public QObject {
 
   // Writes an ACK frame; no answer is read.
   void SendAck();
+
+  // An exchange outside the command transaction, for the frames the download sends itself:
+  // writes the frame already built in `buffer` and reads the answer over it. Neither traced nor
+  // logged, and LastStatus is left alone. Returns ReadAnswer's result (kAnswerTimeOut without a
+  // port, kAnswerBusy while another exchange waits).
+  int Exchange(std::span<uint8_t> buffer, int ticks, uint8_t code);
+
+  // The device search over COM1 to COM4: each port that opens at baud() is probed, with an RTS
+  // pulse, the validator's restart wait and a Poll (BusReset, which first closes the open port),
+  // or with the Reset command (Reset). position(n) is told the candidate before it is tried. The
+  // first port that answers stays open; returns its number, or 0 with no port open.
+  enum class Probe { BusReset, Reset };
+  int Search(Probe probe, const std::function<uint32_t()>& baud,
+             const std::function<void(int)>& position);
+  // The progress bar's maximum during a search: the bus reset only fills half of it.
+  static int SearchSteps(Probe probe) { return probe == Probe::BusReset ? 8 : 4; }
+  // Whether a search is running (its waits let other handlers run).
+  bool Searching() const { return searching_; }
 
   // Returns after about `ms` milliseconds, processing window events meanwhile without spinning.
   void Delay(int ms);
@@ -84,6 +99,7 @@ class ZelnetLink : public QObject {
   bool Tracing() const;
 
   LinkHost host_;
+  bool searching_ = false;
 };
 
 }  // namespace velkor

@@ -13,6 +13,15 @@ inline constexpr int kAnswerCrcError = -2;
 inline constexpr int kAnswerBadStatistics = -3;
 inline constexpr int kAnswerInvalidCommand = -4;
 
+// The request whose refusal is told apart from other answers (Request Statistics).
+inline constexpr uint8_t kStatisticsRequestCode = 0x60;
+
+// The length rule of a frame: the total length stands in byte 2, or, when byte 2 is 0, in two
+// bytes high byte first: bytes 3-4 of an answer, bytes 5-6 of a request. Both give 0 while the
+// bytes that carry the length are not all there.
+size_t AnswerFrameLength(std::span<const uint8_t> answer);
+size_t RequestFrameLength(std::span<const uint8_t> request);
+
 // Collects the bytes of one answer into the caller's buffer from byte 0. The answer's length is
 // known from its fifth byte on: byte 2, or when byte 2 is 0 the extended length in bytes 3 (high)
 // and 4 (low). The assembler never writes past the buffer: an announced length the buffer cannot

@@ -18,6 +18,9 @@ constexpr int kByteWaitMs = 10;
 }  // namespace
 
 QString ResolvePortPath(const QString& name) {
+#ifdef Q_OS_WIN
+  return name;
+#else
   static const QRegularExpression comName(QStringLiteral("^COM([0-9]+)$"));
   const QRegularExpressionMatch m = comName.match(name);
   if (!m.hasMatch()) return name;
@@ -25,6 +28,7 @@ QString ResolvePortPath(const QString& name) {
   const QByteArray fromEnv = qgetenv(("ZELNET_COM" + QByteArray::number(n)).constData());
   if (!fromEnv.isEmpty()) return QString::fromLocal8Bit(fromEnv);
   return QStringLiteral("/dev/ttyS%1").arg(n - 1);
+#endif
 }
 
 void ClosePort(LineHandle& handle) {
@@ -59,9 +63,8 @@ bool TComPort::SetRts(bool on, LineHandle handle) {
 
 uint32_t TComPort::WriteFrame(std::span<const uint8_t> frame, LineHandle handle) {
   if (!handle) return 65535;
-  if (frame.size() < 3 || reading_) return 0;
-  size_t length = frame[2];
-  if (length == 0) length = frame.size() >= 7 ? size_t{frame[5]} * 256 + frame[6] : 0;
+  if (reading_) return 0;
+  const size_t length = RequestFrameLength(frame);
   if (length < 6 || length > frame.size()) return 0;
   // Bounded: twice the frame's time on the line plus a second, so a wedged port cannot hang us.
   const uint32_t baud = Dcb.BaudRate ? Dcb.BaudRate : 9600;

@@ -24,8 +24,9 @@ using LineHandle = SerialLine*;
 // Returned by ReadAnswer when another read is already waiting on the line.
 inline constexpr int kAnswerBusy = -5;
 
-// The device path behind a port name: "COM<n>" is the path in the environment variable
-// ZELNET_COM<n> when it is set and not empty, else /dev/ttyS<n-1>. Other names are used as given.
+// The device path behind a port name. Built for Windows, the name itself. Elsewhere "COM<n>" is
+// the path in the environment variable ZELNET_COM<n> when it is set and not empty, else
+// /dev/ttyS<n-1>; other names are used as given.
 QString ResolvePortPath(const QString& name);
 
 // Releases an open port and sets the handle to null. Does nothing for a null handle.
@@ -64,11 +65,6 @@ class TComPort {
 
   // Whether a ReadAnswer is waiting for its answer.
   bool Reading() const { return reading_; }
-
-  static uint16_t CrcStep(uint8_t byte, uint16_t crc) { return velkor::CrcStep(byte, crc); }
-  static uint16_t CalcCrc(const uint8_t* frame, size_t length) {
-    return velkor::CalcCrc(frame, length);
-  }
 
  private:
   void DrainRest(LineHandle handle);
