@@ -44,7 +44,7 @@ class ReadAnswerTest : public ::testing::Test {
 
   PtyPeer peer;
   QTimer timer;
-  TComPort port{timer};
+  TComPort port{timer, ZelnetFraming()};
   LineHandle handle = nullptr;
   qint64 elapsedMs = 0;
 };
@@ -171,7 +171,7 @@ TEST_F(ReadAnswerTest, WriteFrameWritesExactlyTheAnnouncedFrameAndNothingUnsafe)
 
 TEST(OpenPort, GivesNullForAPortThatDoesNotExist) {
   QTimer timer;
-  TComPort port(timer);
+  TComPort port(timer, ZelnetFraming());
   qputenv("ZELNET_COM2", "/nonexistent/tty");
   EXPECT_EQ(port.OpenPort('2', 9600), nullptr);
   qunsetenv("ZELNET_COM2");

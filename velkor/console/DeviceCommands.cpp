@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "AnswerAssembler.h"
 #include "DownloadFrames.h"
 #include "FirmwareDownload.h"
 #include "Frame.h"

@@ -8,7 +8,7 @@
 namespace velkor {
 
 ZelnetLink::ZelnetLink(LinkHost host, QObject* parent)
-    : QObject(parent), SerialPort(TimerComPort), host_(std::move(host)) {
+    : QObject(parent), SerialPort(TimerComPort, ZelnetFraming()), host_(std::move(host)) {
   TimerComPort.setSingleShot(true);
   TimerDelay.setSingleShot(true);
   // Coarse timers may fire up to 5 % early; waits on the line must not end before their time.

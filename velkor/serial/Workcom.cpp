@@ -36,9 +36,10 @@ void ClosePort(LineHandle& handle) {
   handle = nullptr;
 }
 
-TComPort::TComPort(QTimer& timerComPort)
+TComPort::TComPort(QTimer& timerComPort, const LineFraming& framing)
     : Opener([](const QString& path) { return QtSerialLine::Open(path); }),
-      timerComPort_(timerComPort) {}
+      timerComPort_(timerComPort),
+      framing_(framing) {}
 
 LineHandle TComPort::OpenPort(char digit, uint32_t baud) {
   const QString name = QStringLiteral("COM") + QChar::fromLatin1(digit);
@@ -64,7 +65,7 @@ bool TComPort::SetRts(bool on, LineHandle handle) {
 uint32_t TComPort::WriteFrame(std::span<const uint8_t> frame, LineHandle handle) {
   if (!handle) return 65535;
   if (reading_) return 0;
-  const size_t length = RequestFrameLength(frame);
+  const size_t length = framing_.RequestLength(frame);
   if (length < 6 || length > frame.size()) return 0;
   // Bounded: twice the frame's time on the line plus a second, so a wedged port cannot hang us.
   const uint32_t baud = Dcb.BaudRate ? Dcb.BaudRate : 9600;
@@ -81,7 +82,7 @@ int TComPort::ReadAnswer(std::span<uint8_t> buffer, int ticks, uint8_t code, Lin
     ~Done() { flag = false; }
   } done{reading_};
 
-  AnswerAssembler answer(buffer);
+  AnswerAssembler answer(buffer, framing_);
   timerComPort_.setSingleShot(true);
   timerComPort_.start(ticks > 0 ? ticks * 10 : 0);
   for (;;) {

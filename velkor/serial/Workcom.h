@@ -36,7 +36,8 @@ class TComPort {
  public:
   // `timerComPort` is the owner's one-shot timer that bounds every answer read: ReadAnswer sets
   // its interval and starts it, and the read ends with a time-out once it is no longer active.
-  explicit TComPort(QTimer& timerComPort);
+  // `framing` says where an answer ends and how long a request is.
+  TComPort(QTimer& timerComPort, const LineFraming& framing);
 
   TDcb Dcb;
   TCommTimeouts Timeouts;
@@ -51,7 +52,7 @@ class TComPort {
   // Raises or lowers RTS on an open port; returns whether the line could switch it.
   bool SetRts(bool on, LineHandle handle);
 
-  // Writes the frame in `frame` (length from byte 2, or from bytes 5-6 of an extended request).
+  // Writes the frame in `frame`, as long as it announces.
   // Returns the count written, 65535 for a null handle, and 0 without writing when the announced
   // length is below 6 or beyond the buffer, or while a read waits on the line.
   uint32_t WriteFrame(std::span<const uint8_t> frame, LineHandle handle);
@@ -70,6 +71,7 @@ class TComPort {
   void DrainRest(LineHandle handle);
 
   QTimer& timerComPort_;
+  const LineFraming& framing_;
   bool reading_ = false;
 };
 

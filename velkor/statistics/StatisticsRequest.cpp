@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 
-#include "AnswerAssembler.h"
+#include "Frame.h"
 #include "StatDecode.h"
 
 namespace velkor {
