@@ -138,8 +138,7 @@ bool RunLoadAndProgram(const std::string& hex, unsigned baud) {
   }
   qputenv("ZELNET_COM1", QByteArray::fromStdString(sim.SlavePath()));
   velkor::ZelnetLink link{velkor::LinkHost{}};
-  link.PortHandle = link.SerialPort.OpenPort('1', kBaud);
-  if (!link.PortHandle) {
+  if (!link.OpenPort('1', kBaud)) {
     std::fprintf(stderr, "cannot open %s\n", sim.SlavePath().c_str());
     return false;
   }
@@ -174,7 +173,7 @@ bool RunWindow(const QString& file) {
   BenchDialogs dialogs(file);
   velkor::TMainForm form(velkor::TMainForm::Setup{&dialogs, {}});
   form.show();
-  if (!form.PortHandle) {
+  if (!form.Link.IsOpen()) {
     std::fprintf(stderr, "the window did not find the simulator\n");
     return false;
   }

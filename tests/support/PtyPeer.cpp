@@ -34,6 +34,23 @@ PtyPeer::~PtyPeer() {
   if (master_ >= 0) close(master_);
 }
 
+unsigned PtyPeer::BaudRate() const {
+  termios tio{};
+  if (tcgetattr(slaveKeeper_, &tio) != 0) return 0;
+  switch (cfgetospeed(&tio)) {
+    case B9600:
+      return 9600;
+    case B19200:
+      return 19200;
+    case B38400:
+      return 38400;
+    case B115200:
+      return 115200;
+    default:
+      return 0;
+  }
+}
+
 void PtyPeer::QueueAnswer(std::vector<Chunk> chunks) {
   std::lock_guard lock(mutex_);
   answers_.push_back(std::move(chunks));

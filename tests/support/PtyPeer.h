@@ -28,6 +28,8 @@ class PtyPeer {
   PtyPeer& operator=(const PtyPeer&) = delete;
 
   const std::string& SlavePath() const { return slavePath_; }
+  // The speed the program has set on the line (its termios output speed), 0 when unknown.
+  unsigned BaudRate() const;
 
   // The next request frame (other than an ACK, which is never answered) gets these chunks.
   void QueueAnswer(std::vector<Chunk> chunks);

@@ -20,12 +20,12 @@ class RecordingActions : public TPollActions {
     done << QStringLiteral("status %1/%2").arg(status, 2, 16, QLatin1Char('0')).arg(sub);
   }
   void ResetSoft() override { done << "reset"; }
-  void Identification() override { done << "identification"; }
-  void GetBillTable() override { done << "bill table"; }
-  void EnableBills() override { done << "enable"; }
-  void Stack() override { done << "stack"; }
-  void Return() override { done << "return"; }
-  void RequestBarcode() override { done << "barcode"; }
+  void BtnIdentificationClick() override { done << "identification"; }
+  void BtnGetDescriptionClick() override { done << "bill table"; }
+  void BtnEnableBillClick() override { done << "enable"; }
+  void BtnStackClick() override { done << "stack"; }
+  void BtnReturnClick() override { done << "return"; }
+  void BtnReqBarCodeClick() override { done << "barcode"; }
   int EscrowChoice() const override { return choice; }
 
   QStringList done;
@@ -35,8 +35,7 @@ class RecordingActions : public TPollActions {
 struct CycleRig {
   CycleRig() : link(LinkHost{[this](const QString& line) { log << line; }, {}, {}}) {
     qputenv("ZELNET_COM1", QByteArray::fromStdString(validator.peer.SlavePath()));
-    link.PortHandle = link.SerialPort.OpenPort('1', 9600);
-    EXPECT_NE(link.PortHandle, nullptr);
+    EXPECT_TRUE(link.OpenPort('1', 9600));
   }
   ~CycleRig() { qunsetenv("ZELNET_COM1"); }
 
@@ -62,7 +61,7 @@ struct CycleRig {
 TEST(PollCycle, EachReportedStateLeadsToItsAction) {
   CycleRig rig;
   EXPECT_EQ(rig.Pass({kStatusPowerUp, 0}), (QStringList{"status 10/0", "reset"}));
-  EXPECT_EQ(rig.link.LastStatus, kStatusPowerUp);
+  EXPECT_EQ(rig.link.LastStatus(), kStatusPowerUp);
   // Initialisation: a bill-table probe, then identification and bill table, once.
   EXPECT_EQ(rig.Pass({kStatusInitialize, 0}),
             (QStringList{"status 13/0", "identification", "bill table"}));
@@ -103,7 +102,7 @@ TEST(PollCycle, AFailedPollActsOnNothingAndShowsTheNextGoodStatusAgain) {
   rig.actions.done.clear();
   EXPECT_FALSE(rig.cycle.Pass());
   EXPECT_TRUE(rig.actions.done.isEmpty());
-  EXPECT_EQ(rig.link.LastStatus, 0);
+  EXPECT_EQ(rig.link.LastStatus(), 0);
   EXPECT_EQ(rig.validator.Frames().size(), frames + 1);  // the Poll, no ACK
   rig.validator.SetSilent(false);
   EXPECT_EQ(rig.Pass({kStatusIdling, 0}), QStringList{"status 14/0"});

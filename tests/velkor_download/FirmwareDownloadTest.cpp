@@ -46,8 +46,7 @@ struct DownloadRig {
   explicit DownloadRig(bvsim::Config config = {}) : sim(config) {
     EXPECT_TRUE(sim.Start()) << sim.LastError();
     qputenv("ZELNET_COM1", QByteArray::fromStdString(sim.SlavePath()));
-    link.PortHandle = link.SerialPort.OpenPort('1', 19200);
-    EXPECT_NE(link.PortHandle, nullptr);
+    EXPECT_TRUE(link.OpenPort('1', 19200));
   }
 
   DownloadResult Run(const std::string& contents) {

@@ -70,7 +70,7 @@ TEST(DeviceSearch, TheResetProbeStopsAtTheFirstPortThatAnswers) {
   SetPorts({"", silent.SlavePath(), validator.SlavePath(), ""});
   EXPECT_EQ(rig.Search(ZelnetLink::Probe::Reset), 3);
   EXPECT_EQ(rig.positions, (std::vector<int>{1, 2, 3}));
-  EXPECT_NE(rig.link.PortHandle, nullptr);
+  EXPECT_TRUE(rig.link.IsOpen());
   // The silent port costs its transaction's lines; the Reset frame reached both ports that opened.
   EXPECT_EQ(rig.log, (QStringList{"==================================", "Time-out!"}));
   ASSERT_EQ(validator.Requests().size(), 1u);
@@ -84,7 +84,7 @@ TEST(DeviceSearch, ABusResetWithoutAnswerLeavesNoPortOpen) {
   SetPorts({});
   EXPECT_EQ(rig.Search(ZelnetLink::Probe::BusReset), 0);
   EXPECT_EQ(rig.positions, (std::vector<int>{1, 2, 3, 4}));
-  EXPECT_EQ(rig.link.PortHandle, nullptr);
+  EXPECT_FALSE(rig.link.IsOpen());
   EXPECT_TRUE(rig.log.isEmpty());
   EXPECT_EQ(ZelnetLink::SearchSteps(ZelnetLink::Probe::BusReset), 8);
   EXPECT_EQ(ZelnetLink::SearchSteps(ZelnetLink::Probe::Reset), 4);
@@ -111,7 +111,7 @@ TEST(PortLoss, AHungUpPortIdlesQuietlyUntilTheBusResetFindsTheDeviceAgain) {
   // A spinning notifier costs the whole second; a quiet event loop next to nothing.
   EXPECT_LT(cpu, 0.5) << "CPU seconds while idle: " << cpu;
 
-  ASSERT_NE(rig.link.PortHandle, nullptr);  // the handle stays until the next search
+  ASSERT_TRUE(rig.link.IsOpen());  // the handle stays until the next search
   rig.log.clear();
   QElapsedTimer timed;
   timed.start();

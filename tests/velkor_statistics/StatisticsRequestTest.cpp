@@ -74,7 +74,7 @@ struct StatWindow {
     SetPorts(sim.SlavePath());
     form = std::make_unique<TMainForm>(TMainForm::Setup{&dialogs, {}});
     form->show();
-    EXPECT_NE(form->PortHandle, nullptr);
+    EXPECT_TRUE(form->Link.IsOpen());
   }
   ~StatWindow() {
     form.reset();
@@ -250,7 +250,7 @@ TEST(RequestStatistics, AnswersThatAreNoGoodBlockNeverFillTheTree) {
   w.sim.ScriptRawAnswer(0x60, std::vector<uint8_t>(otherFrame.begin(), otherFrame.begin() + 40));
   const size_t sent = w.sim.SentFrames().size();
   When timeOut([&] { return w.sim.SentFrames().size() > sent; },
-               [&] { w.form->TimerComPortTimer(); });
+               [&] { w.form->Link.TimerComPortTimer(); });
   EXPECT_EQ(w.Request(), QStringList({kSep, "Time-out!"}) + rejectLines);
   EXPECT_TRUE(timeOut.Fired());
   EXPECT_EQ(w.Codes(), withReject);

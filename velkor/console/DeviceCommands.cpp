@@ -8,6 +8,16 @@
 
 namespace velkor {
 
+bool ParseBitTexts(const std::array<QString, 3>& texts, std::array<uint8_t, 3>& bytes) {
+  std::array<QByteArray, 3> latin1;
+  std::array<std::string_view, 3> views;
+  for (size_t i = 0; i < 3; ++i) {
+    latin1[i] = texts[i].toLatin1();
+    views[i] = std::string_view(latin1[i].constData(), static_cast<size_t>(latin1[i].size()));
+  }
+  return ParseBitEdits(views, bytes);
+}
+
 namespace {
 
 // Request data start at frame byte 4.
@@ -66,6 +76,12 @@ QStringList TDeviceCommands::Return() {
   Buffer buffer{};
   if (!Send(kCmdReturn, buffer, 30)) return {};
   return {QStringLiteral("The Return-command is executed")};
+}
+
+QStringList TDeviceCommands::Reset() {
+  Buffer buffer{};
+  if (!Send(kCmdReset, buffer, 50)) return {};
+  return {kSeparator, kTextResetDone};
 }
 
 QStringList TDeviceCommands::Hold() {

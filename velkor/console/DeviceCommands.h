@@ -13,12 +13,20 @@
 
 namespace velkor {
 
+inline const QString kTextResetDone = QStringLiteral("The Reset-soft is executed successfully!");
+
+// ParseBitEdits over the texts of three edits; a character outside Latin-1 turns into '?', which
+// is refused like any other wrong character.
+bool ParseBitTexts(const std::array<QString, 3>& texts, std::array<uint8_t, 3>& bytes);
+
 class TDeviceCommands {
  public:
   // `names` is the bill-name table that Get Bill Table fills and status lines read.
   TDeviceCommands(ZelnetLink& link, BillNameTable& names) : link_(link), names_(names) {}
 
   using Bits = std::array<uint8_t, 3>;
+  // Reset on the open port (500 ms time-out), set off by a separator.
+  QStringList Reset();
   QStringList GetStatus();
   QStringList SetSecurity(const Bits& security);
   // Nothing is sent when no bill type is enabled.

@@ -11,7 +11,6 @@
 #include "HelpWindow.h"
 #include "ItemChoice.h"
 #include "ProgressBarSteps.h"
-#include "StatDecode.h"
 #include "Statformunit.h"
 #include "StatisticsFill.h"
 #include "StatisticsRequest.h"
@@ -22,11 +21,6 @@ namespace velkor {
 namespace {
 
 constexpr int kLogLines = 101;
-using AnswerBuffer = std::array<uint8_t, 256>;
-
-QString Utf8(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 }  // namespace
 
@@ -48,7 +42,7 @@ TMainForm::TMainForm(Setup setup, QWidget* parent)
   ui->MemoMessage->setMaximumBlockCount(kLogLines);
   OpenDlg.Filter = QStringLiteral("HEX-Files(*.hex)|*.hex");
   FirmwareImage.fill(0xFF);
-  if (setup.Opener) SerialPort.Opener = std::move(setup.Opener);
+  if (setup.Opener) Link.SetOpener(std::move(setup.Opener));
   ConnectHandlers();
   FormCreate();
   // The statistics window is created here, before the About box; both stay hidden until asked.
@@ -61,34 +55,26 @@ TMainForm::~TMainForm() = default;  // FormDestroy: the link releases the port
 void TMainForm::ConnectHandlers() {
   connect(ui->SpBtnHelp, &QToolButton::clicked, this, &TMainForm::SpBtnHelpClick);
   connect(ui->SpBtnAbout, &QToolButton::clicked, this, &TMainForm::SpBtnAboutClick);
-  connect(&TimerDelay, &QTimer::timeout, this, &TMainForm::TimerDelayTimer);
-  connect(&TimerComPort, &QTimer::timeout, this, &TMainForm::TimerComPortTimer);
   // Every button but these three starts an exchange, and its click passes the guard first.
   connect(ui->BtnExit, &QPushButton::clicked, this, &TMainForm::BtnExitClick);
   connect(ui->BtnStopPoll, &QPushButton::clicked, this, &TMainForm::BtnStopPollClick);
   connect(ui->BtnViewStatistic, &QPushButton::clicked, this, &TMainForm::BtnViewStatisticClick);
-  const std::pair<QPushButton*, void (TMainForm::*)()> exchanges[] = {
-      {ui->BtnResetHard, &TMainForm::BtnResetHardClick},
-      {ui->BtnResetSoft, &TMainForm::BtnResetSoftClick},
-      {ui->BtnGetStatus, &TMainForm::BtnGetStatusClick},
-      {ui->BtnIdentification, &TMainForm::BtnIdentificationClick},
-      {ui->BtnGetDescription, &TMainForm::BtnGetDescriptionClick},
-      {ui->BtnStack, &TMainForm::BtnStackClick},
-      {ui->BtnReturn, &TMainForm::BtnReturnClick},
-      {ui->BtnHold, &TMainForm::BtnHoldClick},
-      {ui->BtnReqBarCode, &TMainForm::BtnReqBarCodeClick},
-      {ui->BtnSetParamBarCode, &TMainForm::BtnSetParamBarCodeClick},
-      {ui->BtnEnableBill, &TMainForm::BtnEnableBillClick},
-      {ui->BtnDisableBill, &TMainForm::BtnDisableBillClick},
-      {ui->BtnSetSecurity, &TMainForm::BtnSetSecurityClick},
-      {ui->BtnReqStat, &TMainForm::BtnReqStatClick},
-      {ui->BtnDownload, &TMainForm::BtnDownloadClick},
-      {ui->Button1, &TMainForm::Button1Click},
-      {ui->BtnPoll, &TMainForm::BtnPollClick},
-      {ui->BtnStartPoll, &TMainForm::BtnStartPollClick},
-      {ui->Button2, &TMainForm::Button2Click},
+  using F = TMainForm;
+  // clang-format off
+  exchanges_ = {
+      {ui->BtnResetHard, &F::BtnResetHardClick},    {ui->BtnResetSoft, &F::BtnResetSoftClick},
+      {ui->BtnGetStatus, &F::BtnGetStatusClick},    {ui->BtnStack, &F::BtnStackClick},
+      {ui->BtnIdentification, &F::BtnIdentificationClick}, {ui->BtnHold, &F::BtnHoldClick},
+      {ui->BtnGetDescription, &F::BtnGetDescriptionClick}, {ui->Button1, &F::Button1Click},
+      {ui->BtnSetParamBarCode, &F::BtnSetParamBarCodeClick}, {ui->Button2, &F::Button2Click},
+      {ui->BtnReqBarCode, &F::BtnReqBarCodeClick},  {ui->BtnReturn, &F::BtnReturnClick},
+      {ui->BtnEnableBill, &F::BtnEnableBillClick},  {ui->BtnDisableBill, &F::BtnDisableBillClick},
+      {ui->BtnSetSecurity, &F::BtnSetSecurityClick}, {ui->BtnReqStat, &F::BtnReqStatClick},
+      {ui->BtnDownload, &F::BtnDownloadClick},      {ui->BtnPoll, &F::BtnPollClick},
+      {ui->BtnStartPoll, &F::BtnStartPollClick},
   };
-  for (const auto& [button, handler] : exchanges) {
+  // clang-format on
+  for (const auto& [button, handler] : exchanges_) {
     connect(button, &QPushButton::clicked, this, [this, button = button, handler = handler] {
       if (!ClickRefused(button)) (this->*handler)();
     });
@@ -96,7 +82,7 @@ void TMainForm::ConnectHandlers() {
 }
 
 bool TMainForm::ClickRefused(QPushButton* button) {
-  const bool search = button == ui->BtnResetHard || (button == ui->BtnResetSoft && !PortHandle);
+  const bool search = button == ui->BtnResetHard || (button == ui->BtnResetSoft && !Link.IsOpen());
   if (!Link.ExchangeBusy() && !(search && Link.Searching())) return false;
   AddMessage(search ? kTextSearchBusy : kTextBusy);
   return true;
@@ -107,7 +93,7 @@ bool TMainForm::ClickRefused(QPushButton* button) {
 void TMainForm::FormCreate() {
   ui->CmbBoxPoll->setCurrentIndex(0);
   ui->CmbBoxRate->setCurrentIndex(0);
-  LastStatus = 0;
+  Link.RecordStatus(0);
   ui->CmbBoxLenghtBarCode->setCurrentIndex(6);
   CloseRequested = 0;
   BtnResetHardClick();
@@ -124,29 +110,14 @@ QStringList TMainForm::MessageLines() const {
 }
 
 void TMainForm::SetControlsEnabled(bool enabled, bool withStopPoll) {
-  QWidget* const controls[] = {
-      ui->EditEnBillByte1,   ui->EditEnBillByte2,
-      ui->EditEnBillByte3,   ui->EditEscBillByte1,
-      ui->EditEscBillByte2,  ui->EditEscBillByte3,
-      ui->EditSecurityByte1, ui->EditSecurityByte2,
-      ui->EditSecurityByte3, ui->CmbBoxRate,
-      ui->BtnDisableBill,    ui->BtnDownload,
-      ui->BtnEnableBill,     ui->BtnGetDescription,
-      ui->BtnGetStatus,      ui->BtnHold,
-      ui->BtnIdentification, ui->BtnPoll,
-      ui->BtnStartPoll,      ui->BtnReqStat,
-      ui->BtnResetSoft,      ui->BtnResetHard,
-      ui->BtnReturn,         ui->BtnSetSecurity,
-      ui->BtnStack,          ui->BtnSetParamBarCode,
-      ui->BtnReqBarCode,     ui->BtnExit,
-      ui->Button1,           ui->Button2,
-  };
-  for (QWidget* control : controls) control->setEnabled(enabled);
+  // The lock covers every button that starts an exchange, Exit, the bit edits and the rate box.
+  for (const auto& exchange : exchanges_) exchange.first->setEnabled(enabled);
+  ui->BtnExit->setEnabled(enabled);
+  for (int group = 1; group <= 3; ++group) {
+    for (QLineEdit* edit : BitEdits(group)) edit->setEnabled(enabled);
+  }
+  ui->CmbBoxRate->setEnabled(enabled);
   if (withStopPoll) ui->BtnStopPoll->setEnabled(enabled);
-}
-
-void TMainForm::ErrorBox(const QString& text) {
-  dialogs_.ErrorBox(this, text);
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
@@ -185,8 +156,7 @@ int TMainForm::Search(ZelnetLink::Probe probe) {
 void TMainForm::BtnResetHardClick() {
   ui->BtnResetHard->setEnabled(false);
   if (const int found = Search(ZelnetLink::Probe::BusReset)) {
-    AddMessage(kSeparator);
-    AddMessage(QStringLiteral("Device has found on COM%1!").arg(found));
+    Show({kSeparator, QStringLiteral("Device has found on COM%1!").arg(found)});
     BtnPollClick();
   } else {
     ErrorBox(kTextBusNotFound);
@@ -197,13 +167,10 @@ void TMainForm::BtnResetHardClick() {
 
 void TMainForm::BtnResetSoftClick() {
   ui->BtnResetSoft->setEnabled(false);
-  if (PortHandle) {
-    AnswerBuffer buffer{};
-    if (SendCommand(kCmdReset, buffer, 50) == txOk) Show({kSeparator, kTextResetDone});
+  if (Link.IsOpen()) {
+    Show(Commands.Reset());
   } else if (const int found = Search(ZelnetLink::Probe::Reset)) {
-    AddMessage(kSeparator);
-    AddMessage(QStringLiteral("The device is found in COM%1!").arg(found));
-    AddMessage(kTextResetDone);
+    Show({kSeparator, QStringLiteral("The device is found in COM%1!").arg(found), kTextResetDone});
   } else {
     ErrorBox(kTextResetNotFound);
   }
@@ -217,20 +184,15 @@ void TMainForm::Show(const QStringList& lines) {
   for (const QString& line : lines) AddMessage(line);
 }
 
+std::array<QLineEdit*, 3> TMainForm::BitEdits(int group) const {
+  if (group == 1) return {ui->EditEnBillByte1, ui->EditEnBillByte2, ui->EditEnBillByte3};
+  if (group == 2) return {ui->EditEscBillByte1, ui->EditEscBillByte2, ui->EditEscBillByte3};
+  return {ui->EditSecurityByte1, ui->EditSecurityByte2, ui->EditSecurityByte3};
+}
+
 bool TMainForm::ReadBitEdits(int group, std::array<uint8_t, 3>& bytes) {
-  const std::array<QLineEdit*, 3> edits =
-      group == 1 ? std::array{ui->EditEnBillByte1, ui->EditEnBillByte2, ui->EditEnBillByte3}
-      : group == 2
-          ? std::array{ui->EditEscBillByte1, ui->EditEscBillByte2, ui->EditEscBillByte3}
-          : std::array{ui->EditSecurityByte1, ui->EditSecurityByte2, ui->EditSecurityByte3};
-  // Characters outside Latin-1 turn into '?', which is refused like any other wrong character.
-  std::array<QByteArray, 3> texts;
-  std::array<std::string_view, 3> views;
-  for (size_t i = 0; i < 3; ++i) {
-    texts[i] = edits[i]->text().toLatin1();
-    views[i] = std::string_view(texts[i].constData(), static_cast<size_t>(texts[i].size()));
-  }
-  if (ParseBitEdits(views, bytes)) return true;
+  const std::array<QLineEdit*, 3> edits = BitEdits(group);
+  if (ParseBitTexts({edits[0]->text(), edits[1]->text(), edits[2]->text()}, bytes)) return true;
   ErrorBox(kTextIncorrectValue);
   return false;
 }
@@ -248,31 +210,23 @@ void TMainForm::BtnEnableBillClick() {
     Show(Commands.EnableBills(enable, escrow));
 }
 
-// The number of barcode characters is the one chosen when the request goes out.
-void TMainForm::BtnSetParamBarCodeClick() {
-  Show(Commands.SetupBarcode(BarcodeLength(ItemIndex(*ui->CmbBoxLenghtBarCode))));
+int TMainForm::ChosenBarcodeLength() const {
+  return BarcodeLength(ItemIndex(*ui->CmbBoxLenghtBarCode));
 }
-void TMainForm::BtnReqBarCodeClick() {
-  Show(Commands.ExtractBarcode(BarcodeLength(ItemIndex(*ui->CmbBoxLenghtBarCode))));
-}
+
 // ---- Polling ----
 
 void TMainForm::BtnStartPollClick() {
-  if (!PortHandle) return ErrorBox(kTextNoPort);
+  if (!Link.IsOpen()) return ErrorBox(kTextNoPort);
   if (PollActive) return;  // already polling (reached only by calling the handler directly)
   PollActive = 1;
   SetControlsEnabled(false, false);
   ResetSoft();
-  TPollCycle cycle(Link, *this);
-  while (PollActive) {
-    if (CloseRequested) {
-      // The window is closing: leave without re-enabling the controls, then let it close.
-      PollActive = 0;
-      QTimer::singleShot(0, this, &QWidget::close);
-      return;
-    }
-    cycle.Pass();
-    TPollCycle::Pause();
+  if (TPollCycle(Link, *this).Run(PollActive, CloseRequested) == TPollCycle::End::Closing) {
+    // The window is closing: leave without re-enabling the controls, then let it close.
+    PollActive = 0;
+    QTimer::singleShot(0, this, &QWidget::close);
+    return;
   }
   SetControlsEnabled(true, false);
 }
@@ -287,14 +241,12 @@ void TMainForm::BtnReqStatClick() {
   const StatisticsOutcome outcome = request.Run();
   if (outcome == StatisticsOutcome::Ok) {
     FillStatisticsTree(*StatisticForm, request.Block().data(), request.Block().size());
-    AddMessage(Utf8(kTextStatisticsExecuted));
-  } else if (outcome == StatisticsOutcome::NotCorrect) {
-    AddMessage(kTextBadStatistics);
+  }
+  if (const QString line = TStatisticsRequest::OutcomeLine(outcome); !line.isEmpty()) {
+    AddMessage(line);
   }
   ui->BtnReqStat->setEnabled(true);
-  ui->BtnViewStatistic->setEnabled(outcome == StatisticsOutcome::Ok ||
-                                   outcome == StatisticsOutcome::NoPort ||
-                                   (outcome == StatisticsOutcome::Refused && viewEnabled));
+  ui->BtnViewStatistic->setEnabled(TStatisticsRequest::ViewEnabled(outcome, viewEnabled));
 }
 
 void TMainForm::ResetSoft() {

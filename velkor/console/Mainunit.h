@@ -11,7 +11,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <span>
+#include <utility>
+#include <vector>
 
 #include "ConsoleDialogs.h"
 #include "DeviceCommands.h"
@@ -21,6 +22,7 @@
 #include "ZelnetLink.h"
 
 class QCloseEvent;
+class QLineEdit;
 class QPushButton;
 class TStatisticForm;
 
@@ -38,14 +40,13 @@ inline const QString kTextCloseQuery = QStringLiteral("Close the programm?");
 inline const QString kTextIncorrectValue = QStringLiteral("The incorrect value is entered!");
 inline const QString kTextBusNotFound = QStringLiteral("BV hasn't found!");
 inline const QString kTextResetNotFound = QStringLiteral("The BV is not found!");
-inline const QString kTextResetDone = QStringLiteral("The Reset-soft is executed successfully!");
 inline const QString kTextSearchBusy = QStringLiteral("The line is busy - search refused!");
 
 // What a test (or another front end) may replace in the main window; the defaults are the real
 // boxes and dialogs and the real serial ports.
 struct TMainFormSetup {
   ConsoleDialogs* Dialogs = nullptr;
-  std::function<std::unique_ptr<SerialLine>(const QString& path)> Opener;
+  TComPort::LineOpener Opener;
 };
 
 // The poll loop's actions are the window's own handlers.
@@ -65,24 +66,15 @@ class TMainForm : public QWidget, private TPollActions {
  private:
   std::unique_ptr<ConsoleDialogs> ownDialogs_;
   ConsoleDialogs& dialogs_;
+  std::unique_ptr<FirmwareImageBytes> firmwareImage_ = std::make_unique<FirmwareImageBytes>();
+  uint8_t PollActive = 0;      // set while the Start Poll loop runs
+  uint8_t CloseRequested = 0;  // set once the operator has confirmed closing
 
  public:
-  // The command transaction, its port and timers, and the device search.
+  // The command transaction with the port and its state, and the device search.
   ZelnetLink Link;
-  LineHandle& PortHandle = Link.PortHandle;
-  uint8_t& LastStatus = Link.LastStatus;
-  TComPort& SerialPort = Link.SerialPort;
-  QTimer& TimerDelay = Link.TimerDelay;
-  QTimer& TimerComPort = Link.TimerComPort;
-  uint8_t PollActive = 0;
-  uint8_t CloseRequested = 0;
   BillNameTable BillNames;  // Latin-1 text of bill types 0-23, filled by Get Bill Table
   TDeviceCommands Commands{Link, BillNames};
-
- private:
-  std::unique_ptr<FirmwareImageBytes> firmwareImage_ = std::make_unique<FirmwareImageBytes>();
-
- public:
   // The download image (two 64 KB banks, 0xFF where the last HEX file wrote nothing).
   FirmwareImageBytes& FirmwareImage = *firmwareImage_;
   HexLoadState HexLoad;
@@ -91,42 +83,33 @@ class TMainForm : public QWidget, private TPollActions {
   TDlgAbout* DlgAbout = nullptr;
   THelpWindow* HelpWindow = nullptr;  // created on first use
 
-  ConsoleDialogs& Dialogs() { return dialogs_; }
   // One line into the message log, which keeps at most 101 lines.
   void AddMessage(const QString& text);
   QStringList MessageLines() const;
   // Enables or disables the command controls; BtnStopPoll only when withStopPoll is true.
   void SetControlsEnabled(bool enabled, bool withStopPoll);
-  void ErrorBox(const QString& text);
-  int SendCommand(uint8_t code, std::span<uint8_t> buffer, int ticks) {
-    return Link.SendCommand(code, buffer, ticks);
-  }
+  void ErrorBox(const QString& text) { dialogs_.ErrorBox(this, text); }
   // Status decoding: at most one line into the log.
   void ShowStatus(uint8_t status, uint8_t sub) override { Show(Commands.StatusLines(status, sub)); }
-  // Reads bit-mask group 1 (enable), 2 (escrow) or 3 (security) into three bytes; on a wrong
-  // edit shows "The incorrect value is entered!" and returns false.
-  bool ReadBitEdits(int group, std::array<uint8_t, 3>& bytes);
 
  public slots:
   void FormCreate();
   void BtnExitClick() { close(); }
   void SpBtnHelpClick();
   void SpBtnAboutClick();
-  void TimerDelayTimer() { TimerDelay.stop(); }
-  void TimerComPortTimer() { TimerComPort.stop(); }
   void BtnResetHardClick();
   void BtnResetSoftClick();
   void BtnGetStatusClick() { Show(Commands.GetStatus()); }
   void BtnSetSecurityClick();
-  void BtnEnableBillClick();
+  void BtnEnableBillClick() override;
   void BtnDisableBillClick() { Show(Commands.DisableBills()); }
-  void BtnStackClick() { Show(Commands.Stack()); }
-  void BtnReturnClick() { Show(Commands.Return()); }
-  void BtnIdentificationClick() { Show(Commands.Identification()); }
+  void BtnStackClick() override { Show(Commands.Stack()); }
+  void BtnReturnClick() override { Show(Commands.Return()); }
+  void BtnIdentificationClick() override { Show(Commands.Identification()); }
   void BtnHoldClick() { Show(Commands.Hold()); }
-  void BtnSetParamBarCodeClick();
-  void BtnReqBarCodeClick();
-  void BtnGetDescriptionClick() { Show(Commands.GetBillTable()); }
+  void BtnSetParamBarCodeClick() { Show(Commands.SetupBarcode(ChosenBarcodeLength())); }
+  void BtnReqBarCodeClick() override { Show(Commands.ExtractBarcode(ChosenBarcodeLength())); }
+  void BtnGetDescriptionClick() override { Show(Commands.GetBillTable()); }
   void BtnPollClick() { Show(Commands.Poll()); }
   void BtnStartPollClick();
   void BtnStopPollClick() { PollActive = 0; }
@@ -143,19 +126,22 @@ class TMainForm : public QWidget, private TPollActions {
 
  private:
   void ConnectHandlers();
+  // The buttons that start an exchange, with their handlers: their clicks pass ClickRefused, and
+  // the control lock covers them.
+  std::vector<std::pair<QPushButton*, void (TMainForm::*)()>> exchanges_;
   // The one guard of every click that would start an exchange: while one waits for its answer
   // (or, for a search, while a search runs) the click is refused with one line.
   bool ClickRefused(QPushButton* button);
   // Runs the device search with the progress bar and the rate box; the port found, or 0.
   int Search(ZelnetLink::Probe probe);
   void Show(const QStringList& lines);
+  // The edits of bit-mask group 1 (enable), 2 (escrow) or 3 (security), and their three bytes;
+  // on a wrong edit ReadBitEdits shows "The incorrect value is entered!" and returns false.
+  std::array<QLineEdit*, 3> BitEdits(int group) const;
+  bool ReadBitEdits(int group, std::array<uint8_t, 3>& bytes);
+  // The number of barcode characters chosen when the request goes out.
+  int ChosenBarcodeLength() const;
   void ResetSoft() override;
-  void Identification() override { BtnIdentificationClick(); }
-  void GetBillTable() override { BtnGetDescriptionClick(); }
-  void EnableBills() override { BtnEnableBillClick(); }
-  void Stack() override { BtnStackClick(); }
-  void Return() override { BtnReturnClick(); }
-  void RequestBarcode() override { BtnReqBarCodeClick(); }
   int EscrowChoice() const override;
 };
 

@@ -28,40 +28,49 @@ bool IsPowerUp(uint8_t status) {
 
 }  // namespace
 
+TPollCycle::End TPollCycle::Run(const uint8_t& active, const uint8_t& closing) {
+  while (active) {
+    if (closing) return End::Closing;
+    Pass();
+    Pause();
+  }
+  return End::Stopped;
+}
+
 bool TPollCycle::Pass() {
   std::array<uint8_t, kAnswerBufferSize> buffer{};
   if (link_.SendCommand(kCmdPoll, buffer, kPollTicks) != txOk) return false;
   const PollAnswer answer = ReadPollAnswer(AnswerData(buffer));
   const uint8_t s = answer.status;
   const uint8_t b = answer.sub;
-  const uint8_t last = link_.LastStatus;
+  const uint8_t last = link_.LastStatus();
   if (s != last) actions_.ShowStatus(s, b);
   link_.SendAck();
   if (IsPowerUp(s)) actions_.ResetSoft();
   if (s == kStatusStacked && last != kStatusStacked && b == kBarcodeBillType) {
-    actions_.RequestBarcode();
+    actions_.BtnReqBarCodeClick();
   }
   if (s == kStatusEscrow) {
-    if (b == kBarcodeBillType) actions_.RequestBarcode();
+    if (b == kBarcodeBillType) actions_.BtnReqBarCodeClick();
     if (actions_.EscrowChoice() == 0) {
-      actions_.Return();
+      actions_.BtnReturnClick();
     } else {
-      actions_.Stack();
+      actions_.BtnStackClick();
     }
   }
   if (s == kStatusInitialize && !identified_) {
     std::array<uint8_t, kAnswerBufferSize> probe{};
     if (link_.SendCommand(kCmdGetBillTable, probe, kBillTableTicks) == txOk) {
       identified_ = true;
-      actions_.Identification();
-      actions_.GetBillTable();
+      actions_.BtnIdentificationClick();
+      actions_.BtnGetDescriptionClick();
     }
   }
   if (s == kStatusUnitDisabled) {
     identified_ = false;
-    actions_.EnableBills();
+    actions_.BtnEnableBillClick();
   }
-  link_.LastStatus = s;
+  link_.RecordStatus(s);
   return true;
 }
 

@@ -35,15 +35,14 @@ int ZelnetLink::Search(Probe probe, const std::function<uint32_t()>& baud,
   std::array<uint8_t, kProbeBufferSize> buffer{};
   for (int n = 1; n <= kCandidatePorts; ++n) {
     position(n);
-    PortHandle = SerialPort.OpenPort(static_cast<char>('0' + n), baud());
-    if (!PortHandle) {
+    if (!SerialPort.OpenPort(static_cast<char>('0' + n), baud())) {
       QThread::msleep(kFailedOpenPauseMs);
       continue;
     }
     if (probe == Probe::BusReset) {
-      SerialPort.SetRts(true, PortHandle);
+      SerialPort.SetRts(true);
       Delay(kRtsPulseMs);
-      SerialPort.SetRts(false, PortHandle);
+      SerialPort.SetRts(false);
       Delay(kRestartWaitMs);
     }
     buffer.fill(0);

@@ -1,7 +1,8 @@
 // The command transaction of Velkor: one request, its answer, the failure lines and byte traces
 // in the message log, and a small transaction result. Owned by the main window, which supplies the
 // log, the "Show Messages" switch and its modal error box through LinkHost; everything else (the
-// port handle, LastStatus, the two one-shot timers) lives here so it runs without a window.
+// port object with its open port and its timer, LastStatus, the delay timer) lives here, behind
+// the operations below, so it runs without a window.
 #pragma once
 
 #include <QObject>
@@ -50,14 +51,18 @@ class ZelnetLink : public QObject {
   explicit ZelnetLink(LinkHost host, QObject* parent = nullptr);
   ~ZelnetLink() override;
 
-  // One-shot timers: TimerComPort bounds every answer read, TimerDelay carries Delay.
-  QTimer TimerComPort;
-  QTimer TimerDelay;
-  TComPort SerialPort;
-  // The open port, or null.
-  LineHandle PortHandle = nullptr;
-  // Last status code recorded by the poll cycle; set to 0 by every failed transaction.
-  uint8_t LastStatus = 0;
+  // How device paths are opened (a test may wrap the real port).
+  void SetOpener(TComPort::LineOpener opener) { SerialPort.Opener = std::move(opener); }
+  // Opens COM + digit at `baud` without probing it, in place of the open port; whether it opened.
+  bool OpenPort(char digit, uint32_t baud) { return SerialPort.OpenPort(digit, baud); }
+  // Whether a port is open: a search found one and no Bus Reset has closed it since.
+  bool IsOpen() const { return SerialPort.IsOpen(); }
+  // Releases the open port, if any.
+  void ClosePort() { SerialPort.ClosePort(); }
+
+  // The last status code recorded by the poll cycle; 0 after every failed transaction.
+  uint8_t LastStatus() const { return lastStatus_; }
+  void RecordStatus(uint8_t status) { lastStatus_ = status; }
 
   // Runs one command: builds and writes the request from `buffer`, reads the answer into the same
   // buffer within ticks x 10 ms, logs failures and traces. Returns a TxResult. A command started
@@ -90,14 +95,17 @@ class ZelnetLink : public QObject {
 
   // Whether an exchange is waiting for its answer (a second one would be refused).
   bool ExchangeBusy() const { return SerialPort.Reading(); }
-
-  // Releases the open port, if any.
-  void ClosePort() { velkor::ClosePort(PortHandle); }
+  // Ends the waiting answer read as its time-out would, at its next empty read.
+  void TimerComPortTimer() { SerialPort.TimerComPortTimer(); }
 
  private:
   void Log(const QString& line);
   bool Tracing() const;
 
+  TComPort SerialPort;
+  // One-shot timer that carries Delay.
+  QTimer TimerDelay;
+  uint8_t lastStatus_ = 0;
   LinkHost host_;
   bool searching_ = false;
 };

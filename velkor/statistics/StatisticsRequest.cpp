@@ -29,4 +29,17 @@ std::span<const std::uint8_t> TStatisticsRequest::Block() const {
   return answer.first(std::min(AnswerFrameLength(answer), answer.size()));
 }
 
+QString TStatisticsRequest::OutcomeLine(StatisticsOutcome outcome) {
+  if (outcome == StatisticsOutcome::Ok) {
+    return QString::fromUtf8(kTextStatisticsExecuted.data(),
+                             static_cast<qsizetype>(kTextStatisticsExecuted.size()));
+  }
+  return outcome == StatisticsOutcome::NotCorrect ? kTextBadStatistics : QString();
+}
+
+bool TStatisticsRequest::ViewEnabled(StatisticsOutcome outcome, bool before) {
+  return outcome == StatisticsOutcome::Ok || outcome == StatisticsOutcome::NoPort ||
+         (outcome == StatisticsOutcome::Refused && before);
+}
+
 }  // namespace velkor

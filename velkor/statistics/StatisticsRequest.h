@@ -3,6 +3,7 @@
 // window shows the outcome and fills its tree from Block().
 #pragma once
 
+#include <QString>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -26,6 +27,12 @@ class TStatisticsRequest {
   StatisticsOutcome Run();
   // The answer of the last good request, as long as its length announces.
   std::span<const std::uint8_t> Block() const;
+
+  // The request's own log line after an outcome: none where the transaction wrote the failure.
+  static QString OutcomeLine(StatisticsOutcome outcome);
+  // Whether the statistics window may be viewed after an outcome, given whether it could before:
+  // a good block, no port (nothing lost), or a refusal that changed nothing.
+  static bool ViewEnabled(StatisticsOutcome outcome, bool before);
 
  private:
   ZelnetLink& link_;
