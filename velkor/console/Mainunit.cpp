@@ -4,25 +4,17 @@
 #include <QStyle>
 #include <QTimer>
 
-#include "About.h"
 #include "DeviceAnswers.h"
-#include "DownloadProcedure.h"
-#include "Frame.h"
 #include "HelpWindow.h"
 #include "ItemChoice.h"
 #include "ProgressBarSteps.h"
-#include "Statformunit.h"
 #include "StatisticsFill.h"
 #include "StatisticsRequest.h"
 #include "ui_Mainunit.h"
 
 namespace velkor {
 
-namespace {
-
 constexpr int kLogLines = 101;
-
-}  // namespace
 
 TMainForm::TMainForm(Setup setup, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -83,12 +75,10 @@ void TMainForm::ConnectHandlers() {
 
 bool TMainForm::ClickRefused(QPushButton* button) {
   const bool search = button == ui->BtnResetHard || (button == ui->BtnResetSoft && !Link.IsOpen());
-  if (!Link.ExchangeBusy() && !(search && Link.Searching())) return false;
-  AddMessage(search ? kTextSearchBusy : kTextBusy);
-  return true;
+  const QString refusal = Link.Refusal(search);
+  if (!refusal.isEmpty()) AddMessage(refusal);
+  return !refusal.isEmpty();
 }
-
-// ---- Window, log and control lock ----
 
 void TMainForm::FormCreate() {
   ui->CmbBoxPoll->setCurrentIndex(0);
@@ -131,20 +121,10 @@ void TMainForm::closeEvent(QCloseEvent* event) {
   event->accept();
 }
 
-void TMainForm::SpBtnAboutClick() {
-  dialogs_.ShowModal(*DlgAbout);
-}
-
-void TMainForm::BtnViewStatisticClick() {
-  dialogs_.ShowModal(*StatisticForm);
-}
-
 void TMainForm::SpBtnHelpClick() {
   if (!HelpWindow) HelpWindow = new THelpWindow(this);
   dialogs_.ShowWindow(*HelpWindow);
 }
-
-// ---- Device search and bus reset ----
 
 int TMainForm::Search(ZelnetLink::Probe probe) {
   ui->ProgBarMain->setRange(0, ZelnetLink::SearchSteps(probe));
@@ -178,8 +158,6 @@ void TMainForm::BtnResetSoftClick() {
   ui->BtnResetSoft->setEnabled(true);
 }
 
-// ---- Device commands ----
-
 void TMainForm::Show(const QStringList& lines) {
   for (const QString& line : lines) AddMessage(line);
 }
@@ -198,7 +176,7 @@ bool TMainForm::ReadBitEdits(int group, std::array<uint8_t, 3>& bytes) {
 }
 
 void TMainForm::BtnSetSecurityClick() {
-  if (std::array<uint8_t, 3> security{}; ReadBitEdits(3, security)) {
+  if (TDeviceCommands::Bits security{}; ReadBitEdits(3, security)) {
     Show(Commands.SetSecurity(security));
   }
 }
@@ -214,8 +192,6 @@ int TMainForm::ChosenBarcodeLength() const {
   return BarcodeLength(ItemIndex(*ui->CmbBoxLenghtBarCode));
 }
 
-// ---- Polling ----
-
 void TMainForm::BtnStartPollClick() {
   if (!Link.IsOpen()) return ErrorBox(kTextNoPort);
   if (PollActive) return;  // already polling (reached only by calling the handler directly)
@@ -230,8 +206,6 @@ void TMainForm::BtnStartPollClick() {
   }
   SetControlsEnabled(true, false);
 }
-
-// ---- Statistics and firmware download ----
 
 void TMainForm::BtnReqStatClick() {
   const bool viewEnabled = ui->BtnViewStatistic->isEnabled();
@@ -254,6 +228,11 @@ void TMainForm::ResetSoft() {
   ui->BtnResetSoft->setEnabled(false);  // the Reset handler enables it again
 }
 
+std::optional<QString> TMainForm::ChooseFile() {
+  if (!OpenDlg.Execute()) return std::nullopt;
+  return OpenDlg.FileName;
+}
+
 int TMainForm::EscrowChoice() const {
   return ItemIndex(*ui->CmbBoxPoll);
 }
@@ -261,16 +240,7 @@ int TMainForm::EscrowChoice() const {
 void TMainForm::BtnDownloadClick() {
   SetControlsEnabled(false, true);
   TProgressBarSteps progress(*ui->ProgBarMain);
-  TDownloadProcedure download(
-      Link, progress,
-      DownloadHost{[this](const QString& line) { AddMessage(line); },
-                   [this]() -> std::optional<QString> {
-                     if (!OpenDlg.Execute()) return std::nullopt;
-                     return OpenDlg.FileName;
-                   },
-                   [this](const QString& text) { ErrorBox(text); },
-                   [this](const QString& text) { dialogs_.Message(this, text); }});
-  download.Run(FirmwareImage, HexLoad);
+  TDownloadProcedure(Link, progress, *this).Run(FirmwareImage, HexLoad);
   SetControlsEnabled(true, true);
 }
 

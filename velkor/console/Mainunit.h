@@ -9,22 +9,23 @@
 #include <QWidget>
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <utility>
 #include <vector>
 
+#include "About.h"
 #include "ConsoleDialogs.h"
 #include "DeviceCommands.h"
+#include "DownloadProcedure.h"
 #include "HexFile.h"
 #include "PollCycle.h"
+#include "Statformunit.h"
 #include "StatusText.h"
 #include "ZelnetLink.h"
 
 class QCloseEvent;
 class QLineEdit;
 class QPushButton;
-class TStatisticForm;
 
 namespace Ui {
 class TMainForm;
@@ -32,7 +33,6 @@ class TMainForm;
 
 namespace velkor {
 
-class TDlgAbout;
 class THelpWindow;
 
 // Texts of the window's own boxes and lines.
@@ -40,7 +40,6 @@ inline const QString kTextCloseQuery = QStringLiteral("Close the programm?");
 inline const QString kTextIncorrectValue = QStringLiteral("The incorrect value is entered!");
 inline const QString kTextBusNotFound = QStringLiteral("BV hasn't found!");
 inline const QString kTextResetNotFound = QStringLiteral("The BV is not found!");
-inline const QString kTextSearchBusy = QStringLiteral("The line is busy - search refused!");
 
 // What a test (or another front end) may replace in the main window; the defaults are the real
 // boxes and dialogs and the real serial ports.
@@ -49,8 +48,8 @@ struct TMainFormSetup {
   TComPort::LineOpener Opener;
 };
 
-// The poll loop's actions are the window's own handlers.
-class TMainForm : public QWidget, private TPollActions {
+// The poll loop's actions are the window's own handlers; the download reaches its log and boxes.
+class TMainForm : public QWidget, private TPollActions, private DownloadHost {
   Q_OBJECT
 
  public:
@@ -84,11 +83,11 @@ class TMainForm : public QWidget, private TPollActions {
   THelpWindow* HelpWindow = nullptr;  // created on first use
 
   // One line into the message log, which keeps at most 101 lines.
-  void AddMessage(const QString& text);
+  void AddMessage(const QString& text) override;
   QStringList MessageLines() const;
   // Enables or disables the command controls; BtnStopPoll only when withStopPoll is true.
   void SetControlsEnabled(bool enabled, bool withStopPoll);
-  void ErrorBox(const QString& text) { dialogs_.ErrorBox(this, text); }
+  void ErrorBox(const QString& text) override { dialogs_.ErrorBox(this, text); }
   // Status decoding: at most one line into the log.
   void ShowStatus(uint8_t status, uint8_t sub) override { Show(Commands.StatusLines(status, sub)); }
 
@@ -96,7 +95,7 @@ class TMainForm : public QWidget, private TPollActions {
   void FormCreate();
   void BtnExitClick() { close(); }
   void SpBtnHelpClick();
-  void SpBtnAboutClick();
+  void SpBtnAboutClick() { dialogs_.ShowModal(*DlgAbout); }
   void BtnResetHardClick();
   void BtnResetSoftClick();
   void BtnGetStatusClick() { Show(Commands.GetStatus()); }
@@ -115,7 +114,7 @@ class TMainForm : public QWidget, private TPollActions {
   void BtnStopPollClick() { PollActive = 0; }
   void Button2Click() { Link.SendAck(); }
   void BtnReqStatClick();
-  void BtnViewStatisticClick();
+  void BtnViewStatisticClick() { dialogs_.ShowModal(*StatisticForm); }
   void BtnDownloadClick();
   void Button1Click() { Show(Commands.Crc32()); }
 
@@ -143,6 +142,8 @@ class TMainForm : public QWidget, private TPollActions {
   int ChosenBarcodeLength() const;
   void ResetSoft() override;
   int EscrowChoice() const override;
+  std::optional<QString> ChooseFile() override;
+  void Message(const QString& text) override { dialogs_.Message(this, text); }
 };
 
 }  // namespace velkor

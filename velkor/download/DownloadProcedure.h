@@ -16,11 +16,13 @@
 namespace velkor {
 
 // What the procedure needs from its window.
-struct DownloadHost {
-  std::function<void(const QString&)> AddMessage;      // one line into the message log
-  std::function<std::optional<QString>()> ChooseFile;  // the file dialog; nothing when cancelled
-  std::function<void(const QString&)> ErrorBox;        // modal error box
-  std::function<void(const QString&)> Message;         // modal message box
+class DownloadHost {
+ public:
+  virtual ~DownloadHost() = default;
+  virtual void AddMessage(const QString& text) = 0;  // one line into the message log
+  virtual std::optional<QString> ChooseFile() = 0;   // the file dialog; none when cancelled
+  virtual void ErrorBox(const QString& text) = 0;    // modal error box
+  virtual void Message(const QString& text) = 0;     // modal message box
 };
 
 // Reads the whole file, but never more than one byte beyond the largest HEX file taken, so a
@@ -30,8 +32,8 @@ bool ReadFirmwareFile(const QString& path, std::string& contents);
 
 class TDownloadProcedure {
  public:
-  TDownloadProcedure(ZelnetLink& link, TProgressSteps& progress, DownloadHost host)
-      : link_(link), progress_(progress), host_(std::move(host)) {}
+  TDownloadProcedure(ZelnetLink& link, TProgressSteps& progress, DownloadHost& host)
+      : link_(link), progress_(progress), host_(host) {}
 
   // Runs the procedure; the image and its load state are those of the last HEX file loaded.
   void Run(FirmwareImageBytes& image, HexLoadState& state);
@@ -41,7 +43,7 @@ class TDownloadProcedure {
 
   ZelnetLink& link_;
   TProgressSteps& progress_;
-  DownloadHost host_;
+  DownloadHost& host_;
 };
 
 }  // namespace velkor

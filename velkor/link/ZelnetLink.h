@@ -34,6 +34,7 @@ inline const QString kTextCrcError = QStringLiteral("Error CRC!");
 inline const QString kTextBadStatistics = QStringLiteral("Statistic data is not correct!");
 inline const QString kTextInvalidCommand = QStringLiteral("Invalid command!");
 inline const QString kTextBusy = QStringLiteral("The line is busy - command refused!");
+inline const QString kTextSearchBusy = QStringLiteral("The line is busy - search refused!");
 inline const QString kTextNoPort = QStringLiteral("Execute search and reset of the BV!");
 inline const QString kTextNoPortAck = QStringLiteral("Execute search and reset of the BV");
 
@@ -95,6 +96,12 @@ class ZelnetLink : public QObject {
 
   // Whether an exchange is waiting for its answer (a second one would be refused).
   bool ExchangeBusy() const { return SerialPort.Reading(); }
+  // The line that refuses a click which would start an exchange now (a search when `search`),
+  // or none: while an exchange waits, and for a search also while a search runs.
+  QString Refusal(bool search) const {
+    if (!ExchangeBusy() && !(search && searching_)) return {};
+    return search ? kTextSearchBusy : kTextBusy;
+  }
   // Ends the waiting answer read as its time-out would, at its next empty read.
   void TimerComPortTimer() { SerialPort.TimerComPortTimer(); }
 
