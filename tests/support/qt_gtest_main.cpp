@@ -6,6 +6,10 @@
 
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  // The system's fonts plus the project's alias of the forms' font, loaded before the first font
+  // is looked up, whether the test runs under CTest or by itself.
+  if (qEnvironmentVariableIsEmpty("FONTCONFIG_FILE"))
+    qputenv("FONTCONFIG_FILE", ZELNET_FONTCONFIG_FILE);
   QApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
