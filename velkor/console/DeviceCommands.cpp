@@ -31,6 +31,11 @@ QString Latin1(const std::string& text) {
 
 }  // namespace
 
+QStringList TDeviceCommands::Confirmed(uint8_t code, int ticks, QStringList lines) {
+  Buffer buffer{};
+  return Send(code, buffer, ticks) ? lines : QStringList{};
+}
+
 bool TDeviceCommands::Send(uint8_t code, Buffer& buffer, int ticks) {
   return link_.SendCommand(code, buffer, ticks) == txOk;
 }
@@ -61,33 +66,25 @@ QStringList TDeviceCommands::EnableBills(const Bits& enable, const Bits& escrow)
 }
 
 QStringList TDeviceCommands::DisableBills() {
-  Buffer buffer{};  // six 0x00 data bytes
-  if (!Send(kCmdEnableBillTypes, buffer, 30)) return {};
-  return {kSeparator, QStringLiteral("The Disable Bill Types-command is executed")};
+  // Six 0x00 data bytes: no bill type enabled.
+  return Confirmed(kCmdEnableBillTypes, 30,
+                   {kSeparator, QStringLiteral("The Disable Bill Types-command is executed")});
 }
 
 QStringList TDeviceCommands::Stack() {
-  Buffer buffer{};
-  if (!Send(kCmdStack, buffer, 30)) return {};
-  return {QStringLiteral("The Stack-command is executed")};
+  return Confirmed(kCmdStack, 30, {QStringLiteral("The Stack-command is executed")});
 }
 
 QStringList TDeviceCommands::Return() {
-  Buffer buffer{};
-  if (!Send(kCmdReturn, buffer, 30)) return {};
-  return {QStringLiteral("The Return-command is executed")};
+  return Confirmed(kCmdReturn, 30, {QStringLiteral("The Return-command is executed")});
 }
 
 QStringList TDeviceCommands::Reset() {
-  Buffer buffer{};
-  if (!Send(kCmdReset, buffer, 50)) return {};
-  return {kSeparator, kTextResetDone};
+  return Confirmed(kCmdReset, 50, {kSeparator, kTextResetDone});
 }
 
 QStringList TDeviceCommands::Hold() {
-  Buffer buffer{};
-  if (!Send(kCmdHold, buffer, 30)) return {};
-  return {QStringLiteral("The Hold-command is executed")};
+  return Confirmed(kCmdHold, 30, {QStringLiteral("The Hold-command is executed")});
 }
 
 QStringList TDeviceCommands::Identification() {

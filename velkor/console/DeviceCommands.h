@@ -49,6 +49,8 @@ class TDeviceCommands {
   using Buffer = std::array<uint8_t, 256>;
   // Sends `code` with the data bytes in `buffer` (from byte 4); false after a failure.
   bool Send(uint8_t code, Buffer& buffer, int ticks);
+  // Sends `code` with all data bytes 0: `lines` after a good answer, none after a failure.
+  QStringList Confirmed(uint8_t code, int ticks, QStringList lines);
 
   ZelnetLink& link_;
   BillNameTable& names_;
