@@ -11,7 +11,7 @@ packages=(
   libgtest-dev libgmock-dev googletest
   clang libclang-rt-14-dev
   binutils srecord
-  fontconfig fonts-dejavu-core
+  fontconfig fonts-dejavu-core fonts-liberation2
   dpkg-dev file lintian desktop-file-utils appstream librsvg2-bin
   ser2net socat
 )
@@ -23,15 +23,30 @@ for p in "${packages[@]}"; do
   fi
 done
 
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+
+# The forms are laid out in "MS Sans Serif": this alias shows them in Liberation Sans, for the
+# installed programs as for the tests.
+font_alias=61-zelnet-ms-sans-serif.conf
+install_font_alias() {
+  local from
+  from="$(dirname "$0")/fontconfig/$font_alias"
+  if ! cmp -s "$from" "/etc/fonts/conf.d/$font_alias"; then
+    $SUDO install -m 644 "$from" "/etc/fonts/conf.d/$font_alias"
+    $SUDO fc-cache -f >/dev/null 2>&1 || true
+  fi
+}
+
 if [ ${#missing[@]} -eq 0 ]; then
+  install_font_alias
   exit 0
 fi
 
 echo "Installing: ${missing[*]}"
-SUDO=""
-if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
 if ! $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"; then
   $SUDO apt-get update -q
   $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
+install_font_alias

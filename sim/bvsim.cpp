@@ -519,6 +519,27 @@ void Simulator::SetBaud(unsigned baud) {
   baud_ = baud;
 }
 
+unsigned Simulator::LineBaud() const {
+  termios tio{};
+  if (slave_ < 0 || ::tcgetattr(slave_, &tio) != 0) return 0;
+  switch (cfgetospeed(&tio)) {
+    case B4800:
+      return 4800;
+    case B9600:
+      return 9600;
+    case B19200:
+      return 19200;
+    case B38400:
+      return 38400;
+    case B57600:
+      return 57600;
+    case B115200:
+      return 115200;
+    default:
+      return 0;
+  }
+}
+
 void Simulator::SetBlockPower(uint8_t power) {
   std::lock_guard lock(mu_);
   device_.SetBlockPower(power);

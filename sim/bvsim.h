@@ -140,6 +140,8 @@ class Simulator {
   void SetBlockPower(uint8_t power);
 
   // ---- Records.
+  // The speed the client has set on the line (its termios output speed), 0 when unknown.
+  unsigned LineBaud() const;
   std::vector<Frame> ReceivedFrames() const;
   std::vector<Frame> SentFrames() const;
   void ClearReceived();

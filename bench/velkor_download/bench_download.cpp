@@ -127,15 +127,13 @@ bool RunLoadAndProgram(const std::string& hex, unsigned baud) {
     return false;
   }
   qputenv("ZELNET_COM1", QByteArray::fromStdString(sim.SlavePath()));
-  QTimer timer;
-  velkor::TComPort port(timer);
-  velkor::LineHandle handle = port.OpenPort('1', kBaud);
-  if (!handle) {
+  velkor::ZelnetLink link{velkor::LinkHost{}};
+  if (!link.OpenPort('1', kBaud)) {
     std::fprintf(stderr, "cannot open %s\n", sim.SlavePath().c_str());
     return false;
   }
   velkor::TNoProgress progress;
-  velkor::TFirmwareDownload download(port, handle, progress, [](std::string_view) {});
+  velkor::TFirmwareDownload download(link, progress, [](std::string_view) {});
   auto image = std::make_unique<velkor::FirmwareImageBytes>();
   velkor::HexLoadState state;
 
@@ -145,7 +143,7 @@ bool RunLoadAndProgram(const std::string& hex, unsigned baud) {
   const velkor::DownloadResult result = download.LoadAndProgram(hex, *image, state);
   const double wall = static_cast<double>(clock.nsecsElapsed()) / 1e6;
   const double cpu = ThreadCpuMs() - cpu0;
-  velkor::ClosePort(handle);
+  link.ClosePort();
   const bool stored =
       std::equal(image->begin(), image->begin() + kImageBytes, sim.Firmware().begin());
   return Report(baud ? "LoadAndProgram alone (DownloadStart, block size, 128 blocks, finish)"
@@ -165,7 +163,7 @@ bool RunWindow(const QString& file) {
   BenchDialogs dialogs(file);
   velkor::TMainForm form(velkor::TMainForm::Setup{&dialogs, {}});
   form.show();
-  if (!form.PortHandle) {
+  if (!form.Link.IsOpen()) {
     std::fprintf(stderr, "the window did not find the simulator\n");
     return false;
   }

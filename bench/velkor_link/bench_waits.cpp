@@ -40,8 +40,7 @@ int main(int argc, char** argv) {
   qputenv("ZELNET_COM1", QByteArray::fromStdString(silent.SlavePath()));
 
   velkor::ZelnetLink link(velkor::LinkHost{});
-  link.PortHandle = link.SerialPort.OpenPort('1', 9600);
-  if (!link.PortHandle) {
+  if (!link.OpenPort('1', 9600)) {
     std::fprintf(stderr, "cannot open the pseudo-terminal\n");
     return 1;
   }
@@ -49,8 +48,7 @@ int main(int argc, char** argv) {
   Measure("ReadAnswer time-out (300 ticks)", [&] {
     std::vector<uint8_t> buffer(16);
     velkor::BuildFrame(0x33, buffer);
-    link.SerialPort.WriteFrame(buffer, link.PortHandle);
-    link.SerialPort.ReadAnswer(buffer, 300, 0x33, link.PortHandle);
+    link.Exchange(buffer, 300, 0x33);  // WriteFrame and ReadAnswer, untraced
   });
   Measure("SendCommand time-out (300 ticks)", [&] {
     std::vector<uint8_t> buffer(16);

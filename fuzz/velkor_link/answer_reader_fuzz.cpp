@@ -1,5 +1,6 @@
-// Feeds an arbitrary byte stream to the answer reader with an arbitrary buffer size and request
-// code, as a line could deliver it, then traces and classifies what was read.
+// Feeds an arbitrary byte stream to the answer reader (the serial layer's assembler under the
+// link's framing) with an arbitrary buffer size and request code, as a line could deliver it,
+// then traces and classifies what was read.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -19,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::span<uint8_t> span(buffer.get(), bufferSize);
   velkor::BuildFrame(code, span);
 
-  velkor::AnswerAssembler answer(span);
+  velkor::AnswerAssembler answer(span, velkor::ZelnetFraming());
   size_t i = 0;
   velkor::AnswerAssembler::Step step = velkor::AnswerAssembler::Step::More;
   while (i < size && step == velkor::AnswerAssembler::Step::More) step = answer.Push(data[i++]);
@@ -28,6 +29,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (step == velkor::AnswerAssembler::Step::Complete) {
     const int result = velkor::ClassifyAnswer(span.first(answer.Received()), code);
     if (result > 0 && static_cast<size_t>(result) != answer.Received()) __builtin_trap();
+    // Complete means exactly the length the frame announces.
+    if (velkor::AnswerFrameLength(span.first(answer.Received())) != answer.Received()) {
+      __builtin_trap();
+    }
   }
   (void)velkor::TraceLine("<- ", span);
   return 0;

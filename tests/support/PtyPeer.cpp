@@ -63,6 +63,23 @@ void PtyPeer::Close() {
   slaveFd_ = lineFd_ = -1;
 }
 
+unsigned PtyPeer::BaudRate() const {
+  termios tio{};
+  if (tcgetattr(slaveFd_, &tio) != 0) return 0;
+  switch (cfgetospeed(&tio)) {
+    case B9600:
+      return 9600;
+    case B19200:
+      return 19200;
+    case B38400:
+      return 38400;
+    case B115200:
+      return 115200;
+    default:
+      return 0;
+  }
+}
+
 void PtyPeer::QueueAnswer(std::vector<Chunk> chunks) {
   std::lock_guard lock(mutex_);
   answers_.push_back(std::move(chunks));

@@ -46,6 +46,8 @@ class PtyPeer {
   int SlaveFd() const { return slaveFd_; }
   // False when PtyPeer(path) could not open the path.
   bool Ok() const { return lineFd_ >= 0; }
+  // The speed the program has set on the line (its termios output speed), 0 when unknown.
+  unsigned BaudRate() const;
 
   // Scripted answers (a pseudo-terminal of the peer's own only).
   // The next request frame (other than an ACK, which is never answered) gets these chunks.

@@ -2,6 +2,7 @@
 // the frames they send and the exact lines they write.
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -31,6 +32,14 @@ Outcome Press(AttachedConsole& console, ScriptedValidator& validator, QPushButto
   return outcome;
 }
 
+// Whether `status` is the one the transaction compares answers with (LastStatus), as the log
+// shows it: a single Poll answered with it writes no separator (traces are switched off).
+bool RecordedStatusIs(AttachedConsole& console, ScriptedValidator& validator, uint8_t status) {
+  console.form->ui->CheckBox1->setChecked(false);
+  validator.SetStatus(status);
+  const Outcome o = Press(console, validator, console.form->ui->BtnPoll);
+  return o.frames == std::vector<Bytes>{frames::kPoll} && !o.lines.startsWith(kSep);
+}
 }  // namespace
 
 TEST(Commands, EachSendsItsFrameAndWritesItsLines) {
@@ -38,7 +47,7 @@ TEST(Commands, EachSendsItsFrameAndWritesItsLines) {
   AttachedConsole console(validator);
   TMainForm& form = *console.form;
   Ui::TMainForm& ui = *form.ui;
-  ASSERT_EQ(form.LastStatus, 0);
+  ASSERT_TRUE(RecordedStatusIs(console, validator, 0x00));
   // Answers whose first data byte differs from LastStatus (0) are set off by the transaction's
   // own separator; the acknowledgements (0x00) are not.
 
@@ -117,7 +126,8 @@ TEST(Commands, EachSendsItsFrameAndWritesItsLines) {
   EXPECT_EQ(validator.Frames().back(), frames::kAck);
   EXPECT_EQ(validator.Frames()[beforeAcks], frames::kAck);
   EXPECT_TRUE(console.dialogs.errorBoxes.isEmpty());
-  EXPECT_EQ(form.LastStatus, 0);  // no command but the poll loop records a status
+  // No command but the poll loop records a status.
+  EXPECT_TRUE(RecordedStatusIs(console, validator, 0x00));
 }
 
 TEST(Commands, BitMaskEditsAreCheckedBeforeAnythingIsSent) {
@@ -282,22 +292,23 @@ TEST(SinglePoll, WritesTheDecodedLineOnlyAndNeverAcknowledges) {
     EXPECT_EQ(o.lines, c.lines) << int(c.data[0]);
     EXPECT_EQ(o.frames, std::vector<Bytes>{frames::kPoll});
   }
-  EXPECT_EQ(form.LastStatus, 0);  // the single Poll records nothing
+  EXPECT_TRUE(RecordedStatusIs(console, validator, 0x00));  // the single Poll records nothing
 
   // With "Show Messages": the traces, no acknowledgement.
   ui.CheckBox1->setChecked(true);
-  form.LastStatus = 0x14;
+  form.Link.RecordStatus(0x14);
   validator.SetPollData({0x14});
   Outcome o = Press(console, validator, ui.BtnPoll);
   EXPECT_EQ(o.lines, (QStringList{kSep, "-> 02, 03, 06, 33, DA, 81, ", kSep,
                                   "<- 02, 03, 06, 14, 67, D4, ", "* Idling"}));
-  EXPECT_EQ(form.LastStatus, 0x14);
   ui.CheckBox1->setChecked(false);
+  EXPECT_TRUE(RecordedStatusIs(console, validator, 0x14));
 
   // A time-out: the transaction's separator and "Time-out!", nothing else.
   validator.SetSilent(true);
   o = Press(console, validator, ui.BtnPoll);
   EXPECT_EQ(o.lines, (QStringList{kSep, "Time-out!"}));
-  EXPECT_EQ(form.LastStatus, 0);
+  validator.SetSilent(false);
+  EXPECT_TRUE(RecordedStatusIs(console, validator, 0x00));
   for (const Bytes& frame : validator.Frames()) EXPECT_NE(frame, frames::kAck);
 }

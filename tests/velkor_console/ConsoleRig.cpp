@@ -268,7 +268,7 @@ AttachedConsole::AttachedConsole(ScriptedValidator& validator) {
   dialogs.errorBoxes.clear();
   SetPorts(validator.peer.SlavePath());
   Click(form->ui->BtnResetSoft);
-  EXPECT_NE(form->PortHandle, nullptr);
+  EXPECT_TRUE(form->Link.IsOpen());
   EXPECT_EQ(form->MessageLines().value(1), "The device is found in COM1!");
 }
 

@@ -25,6 +25,11 @@ std::vector<LineEvent> EventsOf(const LineRecorder& recorder, const std::string&
   return events;
 }
 
+std::vector<LineEvent> EventsSince(const LineRecorder& recorder, size_t from) {
+  const std::vector<LineEvent> events = recorder.Events();
+  return {events.begin() + static_cast<std::ptrdiff_t>(from), events.end()};
+}
+
 QStringList What(const std::vector<LineEvent>& events) {
   QStringList what;
   for (const LineEvent& e : events) what << e.what;
@@ -50,9 +55,9 @@ TEST(StartUpSearch, FindsTheSimulatorOnCom3AfterAnAbsentAndASilentPortAndKeepsIt
   // reported, and the single Poll that ends the search writes its status line.
   EXPECT_EQ(form.MessageLines(), (QStringList{kSep, "Time-out!", kSep, kSep,
                                               "Device has found on COM3!", kSep, "* Power Up"}));
-  ASSERT_NE(form.PortHandle, nullptr);
+  ASSERT_TRUE(form.Link.IsOpen());
   EXPECT_FALSE(form.isVisible());  // all of it happened before the window was shown
-  EXPECT_EQ(form.SerialPort.Dcb.BaudRate, 9600u);
+  EXPECT_EQ(sim.LineBaud(), 9600u);
   // Two bus resets of about 2.05 s each, plus COM1's 300 ms pause and COM2's time-out.
   EXPECT_GE(elapsed, 4300);
 
@@ -90,8 +95,7 @@ TEST(BusReset, ClosesTheOpenPortSearchesFromCom1AtTheChosenRateAndShowsItsProgre
   ScriptedValidator validator;
   AttachedConsole console(validator);
   TMainForm& form = *console.form;
-  velkor::LineHandle first = form.PortHandle;
-  ASSERT_NE(first, nullptr);
+  ASSERT_TRUE(form.Link.IsOpen());
 
   // The validator now answers on COM3 only; COM1 and COM2 are absent. No baud rate item chosen.
   SetPorts({}, {}, validator.peer.SlavePath());
@@ -101,7 +105,7 @@ TEST(BusReset, ClosesTheOpenPortSearchesFromCom1AtTheChosenRateAndShowsItsProgre
                    [&](int value) { positions << value; });
   bool disabledWhileRunning = false;
   int maximumWhileRunning = 0;
-  When during([&] { return form.TimerDelay.isActive(); },
+  When during([&] { return form.Link.Searching(); },
               [&] {
                 disabledWhileRunning = !form.ui->BtnResetHard->isEnabled();
                 maximumWhileRunning = form.ui->ProgBarMain->maximum();
@@ -114,7 +118,7 @@ TEST(BusReset, ClosesTheOpenPortSearchesFromCom1AtTheChosenRateAndShowsItsProgre
   EXPECT_TRUE(disabledWhileRunning);
   EXPECT_EQ(maximumWhileRunning, 8);
   EXPECT_TRUE(form.ui->BtnResetHard->isEnabled());
-  EXPECT_EQ(form.SerialPort.Dcb.BaudRate, 19200u);
+  EXPECT_EQ(validator.peer.BaudRate(), 19200u);
   EXPECT_EQ(console.LinesSince(before),
             (QStringList{kSep, kSep, "Device has found on COM3!", kSep, "* Idling"}));
   // The old handle was closed before the new search opened the port again.
@@ -138,7 +142,7 @@ TEST(Reset, OnAnOpenPortSendsResetOnlyAndWithoutOneSearchesByReset) {
 
   // With the port open: the Reset command alone, with its 500 ms time-out; a silent validator
   // leaves the port open and writes only the transaction's lines.
-  velkor::LineHandle open = form.PortHandle;
+  const size_t eventsBefore = console.recorder.Events().size();
   int before = console.LineCount();
   Click(form.ui->BtnResetSoft);
   EXPECT_EQ(console.LinesSince(before),
@@ -150,7 +154,9 @@ TEST(Reset, OnAnOpenPortSendsResetOnlyAndWithoutOneSearchesByReset) {
   Click(form.ui->BtnResetSoft);
   EXPECT_GE(clock.elapsed(), 480);
   EXPECT_EQ(console.LinesSince(before), (QStringList{kSep, "Time-out!"}));
-  EXPECT_EQ(form.PortHandle, open);
+  // The same port throughout: only the two Resets were written on it, nothing closed or opened.
+  EXPECT_EQ(What(EventsSince(console.recorder, eventsBefore)),
+            (QStringList{"write 30", "write 30"}));
   EXPECT_TRUE(console.dialogs.errorBoxes.isEmpty());
   EXPECT_EQ(validator.Frames(),
             (std::vector<Bytes>{frames::kReset, frames::kReset, frames::kReset}));
@@ -170,7 +176,7 @@ TEST(Reset, OnAnOpenPortSendsResetOnlyAndWithoutOneSearchesByReset) {
                          "The Reset-soft is executed successfully!"}));
   EXPECT_EQ(positions, (QList<int>{1, 2, 3, 0}));
   EXPECT_EQ(form.ui->ProgBarMain->maximum(), 4);
-  EXPECT_NE(form.PortHandle, nullptr);
+  EXPECT_TRUE(form.Link.IsOpen());
   EXPECT_EQ(silent.Requests(), std::vector<Bytes>{frames::kReset});
   // No RTS pulse in a search by Reset.
   EXPECT_EQ(What(EventsOf(console.recorder, silent.SlavePath())),
@@ -181,7 +187,7 @@ TEST(Search, IsRefusedWhileAnExchangeWaitsForItsAnswer) {
   ScriptedValidator validator;
   AttachedConsole console(validator);
   TMainForm& form = *console.form;
-  velkor::LineHandle open = form.PortHandle;
+  const size_t eventsBefore = console.recorder.Events().size();
   // The bill table comes late; meanwhile the operator presses Bus Reset, Get Status and Reset.
   validator.peer.QueueAnswer({{400, Answer(BillTableData())}});
   When meanwhile([&] { return form.Link.ExchangeBusy(); },
@@ -199,7 +205,8 @@ TEST(Search, IsRefusedWhileAnExchangeWaitsForItsAnswer) {
                                           "The line is busy - command refused!",
                                           "The line is busy - command refused!"}));
   EXPECT_TRUE(lines.contains("*   2- 50-USA;   "));
-  EXPECT_EQ(form.PortHandle, open);
+  // The port stayed as it was: the bill table was all that was written on it.
+  EXPECT_EQ(What(EventsSince(console.recorder, eventsBefore)), QStringList{"write 41"});
   EXPECT_TRUE(form.ui->BtnResetHard->isEnabled());
   EXPECT_TRUE(form.ui->BtnResetSoft->isEnabled());
   EXPECT_EQ(validator.Frames().back(), frames::kGetBillTable);

@@ -55,10 +55,10 @@ TEST(MainWindow, OpensAfterAFailedSearchWithEveryControlAtItsDefault) {
   EXPECT_FALSE(form.isVisible());
   EXPECT_EQ(dialogs.errorBoxes, QStringList{"BV hasn't found!"});
   EXPECT_TRUE(form.MessageLines().isEmpty());
-  EXPECT_EQ(form.PortHandle, nullptr);
-  EXPECT_EQ(form.LastStatus, 0);
-  EXPECT_EQ(form.PollActive, 0);
-  EXPECT_EQ(form.CloseRequested, 0);
+  EXPECT_FALSE(form.Link.IsOpen());
+  EXPECT_EQ(form.Link.LastStatus(), 0);
+  EXPECT_TRUE(ui.BtnStartPoll->isEnabled());    // no poll loop holds the controls
+  EXPECT_TRUE(dialogs.closeQueries.isEmpty());  // no close asked for, none confirmed
   for (const std::string& name : form.BillNames) EXPECT_TRUE(name.empty());
   EXPECT_EQ(ui.ProgBarMain->value(), 0);
 
@@ -135,8 +135,9 @@ TEST(MainWindow, OpensAfterAFailedSearchWithEveryControlAtItsDefault) {
   EXPECT_TRUE(ui.MemoMessage->isReadOnly());
   EXPECT_TRUE(ui.MemoMessage->font().bold());
   EXPECT_EQ(form.OpenDlg.Filter, "HEX-Files(*.hex)|*.hex");
-  EXPECT_FALSE(form.TimerDelay.isActive());
-  EXPECT_FALSE(form.TimerComPort.isActive());
+  // Nothing waits: no answer read, no search.
+  EXPECT_FALSE(form.Link.ExchangeBusy());
+  EXPECT_FALSE(form.Link.Searching());
 }
 
 TEST(MainWindow, WithoutAPortEveryCommandAsksForASearchAndSendsNothing) {
@@ -156,8 +157,8 @@ TEST(MainWindow, WithoutAPortEveryCommandAsksForASearchAndSendsNothing) {
   dialogs.errorBoxes.clear();
   Click(ui.Button2);
   EXPECT_EQ(dialogs.errorBoxes, QStringList{"Execute search and reset of the BV"});
-  // Start Poll without a port leaves the controls as they were.
-  EXPECT_EQ(form->PollActive, 0);
+  // Start Poll without a port leaves the controls as they were (and starts no loop, which would
+  // hold a confirmed close back: see the end).
   EXPECT_TRUE(ui.BtnGetStatus->isEnabled());
   EXPECT_TRUE(ui.BtnStartPoll->isEnabled());
 
@@ -172,7 +173,8 @@ TEST(MainWindow, WithoutAPortEveryCommandAsksForASearchAndSendsNothing) {
   EXPECT_EQ(ui.ProgBarMain->maximum(), 4);
   EXPECT_TRUE(ui.BtnResetSoft->isEnabled());
   EXPECT_TRUE(form->MessageLines().isEmpty());
-  EXPECT_EQ(form->PortHandle, nullptr);
+  EXPECT_FALSE(form->Link.IsOpen());
+  EXPECT_TRUE(form->close());
 }
 
 TEST(MainWindow, TheLogKeeps101LinesAndTheLockCoversItsListOnly) {
@@ -229,12 +231,14 @@ TEST(MainWindow, TheLogKeeps101LinesAndTheLockCoversItsListOnly) {
   Click(ui.BtnExit);
   EXPECT_EQ(dialogs.closeQueries, QStringList{"Close the programm?"});
   EXPECT_TRUE(form->isVisible());
-  EXPECT_EQ(form->CloseRequested, 0);
   dialogs.closeAnswer = true;
   EXPECT_TRUE(form->close());
   EXPECT_EQ(dialogs.closeQueries.size(), 2);
   EXPECT_FALSE(form->isVisible());
-  EXPECT_EQ(form->CloseRequested, 1);
+  // The confirmed close stays confirmed: closing again asks nothing more.
+  form->show();
+  EXPECT_TRUE(form->close());
+  EXPECT_EQ(dialogs.closeQueries.size(), 2);
 }
 
 TEST(MainWindow, AboutAndHelpAndTheirScreenshots) {

@@ -45,11 +45,8 @@ class RecordingProgress final : public TProgressSteps {
 // The simulator, a port open on its pty, and the procedure over that port.
 struct DownloadRig {
   explicit DownloadRig(bvsim::Config config = {}) : simPort(std::move(config)) {
-    handle = port.OpenPort('1', 19200);
-    EXPECT_NE(handle, nullptr);
-    timer.setSingleShot(true);
+    EXPECT_TRUE(link.OpenPort('1', 19200));
   }
-  ~DownloadRig() { ClosePort(handle); }
 
   DownloadResult Run(const std::string& contents) {
     log.clear();
@@ -84,12 +81,10 @@ struct DownloadRig {
 
   zelnet::test::SimOnPort simPort;
   bvsim::Simulator& sim = simPort.sim;
-  QTimer timer;
-  TComPort port{timer};
-  LineHandle handle = nullptr;
+  ZelnetLink link{LinkHost{}};
   RecordingProgress progress;
   std::vector<std::string> log;
-  TFirmwareDownload download{port, handle, progress,
+  TFirmwareDownload download{link, progress,
                              [this](std::string_view line) { log.emplace_back(line); }};
   std::unique_ptr<FirmwareImageBytes> image = std::make_unique<FirmwareImageBytes>();
   HexLoadState state;
@@ -122,7 +117,7 @@ std::string ThreePages() {
 bvsim::Fault BlockFault(bvsim::Fault::Kind kind, std::int64_t address, int count = 1) {
   bvsim::Fault fault;
   fault.kind = kind;
-  fault.command = kDownloadCommand;
+  fault.command = kCmdDownload;
   fault.subCommand = DownloadWriteBlock;
   fault.blockAddress = address;
   fault.count = count;
@@ -214,7 +209,7 @@ TEST(LoadAndProgram, ASilentBlockOrARefusedFinishEndsWithAnExchangeError) {
   rig.sim.ClearFaults();
   bvsim::Fault finish;
   finish.kind = bvsim::Fault::Refuse;
-  finish.command = kDownloadCommand;
+  finish.command = kCmdDownload;
   finish.subCommand = DownloadFinish;
   finish.code = 0x01;
   rig.sim.InjectFault(finish);
@@ -244,13 +239,13 @@ TEST(LoadAndProgram, NoStartAnswerOrAFileThatDoesNotLoadSendsNoBlock) {
   DownloadRig rig;
   bvsim::Fault start;
   start.kind = bvsim::Fault::Silent;
-  start.command = kDownloadCommand;
+  start.command = kCmdDownload;
   start.subCommand = DownloadStart;
   rig.sim.InjectFault(start);
   EXPECT_EQ(rig.Run(ThreePages()), dlExchangeError);
   EXPECT_EQ(rig.SubCommands(), (std::vector<int>{DownloadStart}));
 
-  // Well framed with right checksums, but its upper address lies outside the image.
+  // Well framed with right checksums, but its upper address selects no bank of the image.
   const std::string outside = zelnet::test::Record(0x04, 0, {0x00, 0x02}) +
                               zelnet::test::DataRecord(0, 16) + zelnet::test::kEndOfFile;
   EXPECT_EQ(rig.Run(outside), dlHexError);

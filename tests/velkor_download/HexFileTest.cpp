@@ -174,10 +174,18 @@ TEST(HexBanks, SegmentAndLinearAddressRecordsSelectTheUpperBank) {
     std::string error;
   };
   const std::vector<Case> outside = {
-      {Record(0x04, 0, {0x00, 0x02}), "line 2: upper address 0x0002 lies outside the 128 KB image"},
-      {Record(0x04, 0, {0x80, 0x00}), "line 2: upper address 0x8000 lies outside the 128 KB image"},
-      {Record(0x02, 0, {0x08, 0x00}), "line 2: segment 0x0800 lies outside the 128 KB image"},
-      {Record(0x02, 0, {0x10, 0x01}), "line 2: segment 0x1001 lies outside the 128 KB image"},
+      {Record(0x04, 0, {0x00, 0x02}),
+       "line 2: extended linear address 0x0002 refused: only 0x0000 and 0x0001 select a bank of "
+       "the 128 KB image"},
+      {Record(0x04, 0, {0x80, 0x00}),
+       "line 2: extended linear address 0x8000 refused: only 0x0000 and 0x0001 select a bank of "
+       "the 128 KB image"},
+      {Record(0x02, 0, {0x08, 0x00}),
+       "line 2: extended segment address 0x0800 refused: only 0x0000 and 0x1000 select a bank of "
+       "the 128 KB image"},
+      {Record(0x02, 0, {0x10, 0x01}),
+       "line 2: extended segment address 0x1001 refused: only 0x0000 and 0x1000 select a bank of "
+       "the 128 KB image"},
       {Record(0x02, 0, {0x10}),
        "line 2: address record of type 0x02 with 1 data bytes instead of 2"},
   };

@@ -98,7 +98,7 @@ TEST(AnswerAssembler, EndsAtTheAnnouncedLengthOrRefusesWhatCannotBeAFrame) {
   };
   for (const Case& c : cases) {
     Bytes buffer(c.buffer, 0xEE);
-    AnswerAssembler a(buffer);
+    AnswerAssembler a(buffer, ZelnetFraming());
     AnswerAssembler::Step step = AnswerAssembler::Step::More;
     for (uint8_t b : c.head) step = a.Push(b);
     EXPECT_EQ(step, c.at5) << int(c.head[2]) << " buffer " << c.buffer;
@@ -106,7 +106,7 @@ TEST(AnswerAssembler, EndsAtTheAnnouncedLengthOrRefusesWhatCannotBeAFrame) {
   }
   // A buffer shorter than the five bytes that announce the length is never overrun.
   Bytes tiny(3);
-  AnswerAssembler a(tiny);
+  AnswerAssembler a(tiny, ZelnetFraming());
   EXPECT_EQ(a.Push(0x02), AnswerAssembler::Step::More);
   EXPECT_EQ(a.Push(0x03), AnswerAssembler::Step::More);
   EXPECT_EQ(a.Push(0x06), AnswerAssembler::Step::Malformed);

@@ -27,8 +27,7 @@ class TransactionTest : public ::testing::Test {
 
   void SetUp() override {
     qputenv("ZELNET_COM1", QByteArray::fromStdString(peer.SlavePath()));
-    link.PortHandle = link.SerialPort.OpenPort('1', 9600);
-    ASSERT_NE(link.PortHandle, nullptr);
+    ASSERT_TRUE(link.OpenPort('1', 9600));
   }
   void TearDown() override { qunsetenv("ZELNET_COM1"); }
 
@@ -42,33 +41,33 @@ class TransactionTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(TransactionTest, AnUnchangedGoodAnswerWritesNothing) {
-  link.LastStatus = 0x14;
+  link.RecordStatus(0x14);
   peer.QueueAnswer(WithCrc({0x02, 0x03, 0x06, 0x14}));
   Bytes buffer(16);
   EXPECT_EQ(link.SendCommand(0x33, buffer, 30), txOk);
   EXPECT_TRUE(log.isEmpty());
-  EXPECT_EQ(link.LastStatus, 0x14);
+  EXPECT_EQ(link.LastStatus(), 0x14);
 }
 
 TEST_F(TransactionTest, TracesRequestAndAnswerAndSeparatesAChangedStatus) {
   showMessages = true;
-  link.LastStatus = 0x14;
+  link.RecordStatus(0x14);
   peer.QueueAnswer(kAck);
   Bytes buffer(16);
   EXPECT_EQ(link.SendCommand(0x33, buffer, 30), txOk);
   EXPECT_EQ(log, (QStringList{kSep, "-> 02, 03, 06, 33, DA, 81, ", kSep,
                               "<- 02, 03, 06, 00, C2, 82, ", kSep}));
-  EXPECT_EQ(link.LastStatus, 0x14);
+  EXPECT_EQ(link.LastStatus(), 0x14);
 }
 
 TEST_F(TransactionTest, ATimeOutTracesTheRequestsOwnBytesAsTheAnswer) {
   showMessages = true;
-  link.LastStatus = 0x14;
+  link.RecordStatus(0x14);
   Bytes buffer(16);
   EXPECT_EQ(link.SendCommand(0x33, buffer, 10), txTimeOut);
   EXPECT_EQ(log, (QStringList{kSep, "-> 02, 03, 06, 33, DA, 81, ", kSep,
                               "<- 02, 03, 06, 33, DA, 81, ", kSep, "Time-out!"}));
-  EXPECT_EQ(link.LastStatus, 0);
+  EXPECT_EQ(link.LastStatus(), 0);
 }
 
 TEST_F(TransactionTest, WritesOneLineForEachFailure) {
@@ -89,12 +88,12 @@ TEST_F(TransactionTest, WritesOneLineForEachFailure) {
   };
   for (const Case& c : cases) {
     log.clear();
-    link.LastStatus = 0x14;
+    link.RecordStatus(0x14);
     peer.QueueAnswer(c.answer);
     Bytes buffer(16);
     EXPECT_EQ(link.SendCommand(c.code, buffer, 50), c.result) << c.line.toStdString();
     EXPECT_EQ(log, (QStringList{kSep, c.line}));
-    EXPECT_EQ(link.LastStatus, 0);
+    EXPECT_EQ(link.LastStatus(), 0);
   }
   // 0x30 answers Request Statistics as a good answer.
   log.clear();
@@ -105,7 +104,7 @@ TEST_F(TransactionTest, WritesOneLineForEachFailure) {
 
 TEST_F(TransactionTest, AnExtendedAnswerTracesAsThePrefixAlone) {
   showMessages = true;
-  link.LastStatus = 0x00;  // the answer's byte 3 (the length's high byte) matches: no separator
+  link.RecordStatus(0x00);  // the answer's byte 3 (the length's high byte) matches: no separator
   Bytes answer = {0x02, 0x03, 0x00, 0x00, 0x0C, 0x02, 0x05, 0x00, 0x00, 0x00};
   peer.QueueAnswer(WithCrc(answer));
   Bytes buffer(64);

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
-#include <QTimer>
 #include <vector>
 
 #include "Frame.h"
@@ -23,29 +22,26 @@ class ReadAnswerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     qputenv("ZELNET_COM1", QByteArray::fromStdString(peer.SlavePath()));
-    handle = port.OpenPort('1', 9600);
-    ASSERT_NE(handle, nullptr);
+    ASSERT_TRUE(port.OpenPort('1', 9600));
   }
   void TearDown() override {
-    ClosePort(handle);
+    port.ClosePort();
     qunsetenv("ZELNET_COM1");
   }
 
   // Writes the request for `code` from `buffer` and reads its answer into the same buffer.
   int Exchange(uint8_t code, std::span<uint8_t> buffer, int ticks = 30) {
     BuildFrame(code, buffer);
-    port.WriteFrame(buffer, handle);
+    port.WriteFrame(buffer);
     QElapsedTimer clock;
     clock.start();
-    const int result = port.ReadAnswer(buffer, ticks, code, handle);
+    const int result = port.ReadAnswer(buffer, ticks, code);
     elapsedMs = clock.elapsed();
     return result;
   }
 
   PtyPeer peer;
-  QTimer timer;
-  TComPort port{timer};
-  LineHandle handle = nullptr;
+  TComPort port{ZelnetFraming()};
   qint64 elapsedMs = 0;
 };
 
@@ -154,26 +150,28 @@ TEST_F(ReadAnswerTest, WriteFrameWritesExactlyTheAnnouncedFrameAndNothingUnsafe)
   Bytes block(300, 0x5A);
   block[0] = 0x02, block[1] = 0x03, block[2] = 0x00, block[3] = 0x50, block[4] = 0x02;
   block[5] = 0x01, block[6] = 0x0C;
-  EXPECT_EQ(port.WriteFrame(block, handle), 268u);
+  EXPECT_EQ(port.WriteFrame(block), 268u);
   ASSERT_TRUE(peer.WaitForRequests(1, 2000));
   EXPECT_EQ(peer.Requests()[0].size(), 268u);
 
   Bytes tooLong = {0x02, 0x03, 0x09, 0x33, 0, 0};  // announces 9 in a 6-byte buffer
   Bytes tooShort = {0x02, 0x03, 0x05, 0x33, 0, 0};
-  EXPECT_EQ(port.WriteFrame(tooLong, handle), 0u);
-  EXPECT_EQ(port.WriteFrame(tooShort, handle), 0u);
-  LineHandle none = nullptr;
-  EXPECT_EQ(port.WriteFrame(tooShort, none), 65535u);
+  EXPECT_EQ(port.WriteFrame(tooLong), 0u);
+  EXPECT_EQ(port.WriteFrame(tooShort), 0u);
   Bytes buffer(8);
-  EXPECT_EQ(port.ReadAnswer(buffer, 10, 0x33, handle), kAnswerTimeOut);
+  EXPECT_EQ(port.ReadAnswer(buffer, 10, 0x33), kAnswerTimeOut);
+  port.ClosePort();
+  EXPECT_FALSE(port.IsOpen());
+  EXPECT_EQ(port.WriteFrame(tooShort), 65535u);
+  EXPECT_EQ(port.ReadAnswer(buffer, 10, 0x33), kAnswerTimeOut);
   EXPECT_EQ(peer.RawBytes().size(), 268u);
 }
 
 TEST(OpenPort, GivesNullForAPortThatDoesNotExist) {
-  QTimer timer;
-  TComPort port(timer);
+  TComPort port(ZelnetFraming());
   qputenv("ZELNET_COM2", "/nonexistent/tty");
-  EXPECT_EQ(port.OpenPort('2', 9600), nullptr);
+  EXPECT_FALSE(port.OpenPort('2', 9600));
+  EXPECT_FALSE(port.IsOpen());
   qunsetenv("ZELNET_COM2");
   EXPECT_EQ(ResolvePortPath("COM2"), "/dev/ttyS1");
   EXPECT_EQ(ResolvePortPath("/dev/ttyUSB0"), "/dev/ttyUSB0");

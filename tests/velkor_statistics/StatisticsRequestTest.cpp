@@ -72,7 +72,7 @@ void Collect(const QTreeWidgetItem* item, int level, QStringList& texts) {
 struct StatWindow : SimConsole {
   explicit StatWindow(const bvsim::Statistics& statistics)
       : SimConsole(WithStatistics(statistics)) {
-    EXPECT_NE(form->PortHandle, nullptr);
+    EXPECT_TRUE(form->Link.IsOpen());
   }
 
   QStringList Request() {
@@ -240,7 +240,7 @@ TEST(RequestStatistics, AnswersThatAreNoGoodBlockNeverFillTheTree) {
   w.sim.ScriptRawAnswer(0x60, std::vector<uint8_t>(otherFrame.begin(), otherFrame.begin() + 40));
   const size_t sent = w.sim.SentFrames().size();
   When timeOut([&] { return w.sim.SentFrames().size() > sent; },
-               [&] { w.form->TimerComPortTimer(); });
+               [&] { w.form->Link.TimerComPortTimer(); });
   EXPECT_EQ(w.Request(), QStringList({kSep, "Time-out!"}) + rejectLines);
   EXPECT_TRUE(timeOut.Fired());
   EXPECT_EQ(w.Codes(), withReject);

@@ -1,26 +1,32 @@
 // TMainForm: Velkor's main window. Its controls (ui->BtnResetHard, ...) carry the names of the
-// window's design; its handlers read them, run the command transaction of the ZelnetLink it owns,
-// decode the answers with the plain functions of StatusText.h and DeviceAnswers.h, and write the
-// outcome into the message log. Modal boxes, dialogs and secondary windows go through
-// ConsoleDialogs so that tests answer them without blocking.
+// window's design; its handlers read them, call the plain classes of each part (the link and its
+// device search, the poll cycle, the statistics request, the download procedure, the answer
+// decoders) and write the outcome into the message log. Modal boxes, dialogs and secondary
+// windows go through ConsoleDialogs so that tests answer them without blocking.
 #pragma once
 
 #include <QString>
 #include <QWidget>
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <memory>
-#include <span>
+#include <utility>
+#include <vector>
 
+#include "About.h"
 #include "ConsoleDialogs.h"
+#include "DeviceCommands.h"
+#include "DownloadProcedure.h"
 #include "HexFile.h"
+#include "PollCycle.h"
 #include "SessionLog.h"
+#include "Statformunit.h"
 #include "StatusText.h"
 #include "ZelnetLink.h"
 
 class QCloseEvent;
-class TStatisticForm;
+class QLineEdit;
+class QPushButton;
 
 namespace Ui {
 class TMainForm;
@@ -28,7 +34,6 @@ class TMainForm;
 
 namespace velkor {
 
-class TDlgAbout;
 class THelpWindow;
 
 // Texts of the window's own boxes and lines.
@@ -36,17 +41,16 @@ inline const QString kTextCloseQuery = QStringLiteral("Close the programm?");
 inline const QString kTextIncorrectValue = QStringLiteral("The incorrect value is entered!");
 inline const QString kTextBusNotFound = QStringLiteral("BV hasn't found!");
 inline const QString kTextResetNotFound = QStringLiteral("The BV is not found!");
-inline const QString kTextResetDone = QStringLiteral("The Reset-soft is executed successfully!");
-inline const QString kTextSearchBusy = QStringLiteral("The line is busy - search refused!");
 
 // What a test (or another front end) may replace in the main window; the defaults are the real
 // boxes and dialogs and the real serial ports.
 struct TMainFormSetup {
   ConsoleDialogs* Dialogs = nullptr;
-  std::function<std::unique_ptr<SerialLine>(const QString& path)> Opener;
+  TComPort::LineOpener Opener;
 };
 
-class TMainForm : public QWidget {
+// The poll loop's actions are the window's own handlers; the download reaches its log and boxes.
+class TMainForm : public QWidget, private TPollActions, private DownloadHost {
   Q_OBJECT
 
  public:
@@ -57,118 +61,64 @@ class TMainForm : public QWidget {
   explicit TMainForm(Setup setup = {}, QWidget* parent = nullptr);
   ~TMainForm() override;
 
-  // The controls, under their names.
   std::unique_ptr<Ui::TMainForm> ui;
 
  private:
   std::unique_ptr<ConsoleDialogs> ownDialogs_;
   ConsoleDialogs& dialogs_;
-
- public:
-  // The command transaction, its port and timers.
-  ZelnetLink Link;
-
-  // Shared state of the window (the link owns the port handle, LastStatus, the port object and
-  // the timers; these names reach them).
-  LineHandle& PortHandle = Link.PortHandle;
-  uint8_t PollActive = 0;
-  uint8_t& LastStatus = Link.LastStatus;
-  uint8_t CloseRequested = 0;
-  BillNameTable BillNames;  // Latin-1 text of bill types 0-23, filled by Get Bill Table
-  TComPort& SerialPort = Link.SerialPort;
-  QTimer& TimerDelay = Link.TimerDelay;
-  QTimer& TimerComPort = Link.TimerComPort;
-
-  // The download image (two 64 KB banks, 0xFF where the last HEX file wrote nothing) and what
-  // its load found.
- private:
   std::unique_ptr<FirmwareImageBytes> firmwareImage_ = std::make_unique<FirmwareImageBytes>();
+  uint8_t PollActive = 0;      // set while the Start Poll loop runs
+  uint8_t CloseRequested = 0;  // set once the operator has confirmed closing
 
  public:
+  // The command transaction with the port and its state, and the device search.
+  ZelnetLink Link;
+  BillNameTable BillNames;  // Latin-1 text of bill types 0-23, filled by Get Bill Table
+  TDeviceCommands Commands{Link, BillNames};
+  // The download image (two 64 KB banks, 0xFF where the last HEX file wrote nothing).
   FirmwareImageBytes& FirmwareImage = *firmwareImage_;
   HexLoadState HexLoad;
-
-  // The firmware file dialog (filter "HEX-Files(*.hex)|*.hex").
-  TOpenDialog OpenDlg;
-  // Secondary windows: the statistics window and the About box are created at start-up, the help
-  // window on first use.
+  TOpenDialog OpenDlg;  // the firmware file dialog, filter "HEX-Files(*.hex)|*.hex"
   TStatisticForm* StatisticForm = nullptr;
   TDlgAbout* DlgAbout = nullptr;
-  THelpWindow* HelpWindow = nullptr;
-
-  // Every line of the message log, time-stamped, in this run's file.
-  SessionLog SessionRecord;
-
-  // Boxes, dialogs and modal windows of every part of the program go through here.
-  ConsoleDialogs& Dialogs() { return dialogs_; }
+  THelpWindow* HelpWindow = nullptr;  // created on first use
+  SessionLog SessionRecord;           // every log line, time-stamped, in this run's file
 
   // One line into the message log, which keeps at most 101 lines.
-  void AddMessage(const QString& text);
-  // The log's lines, oldest first.
+  void AddMessage(const QString& text) override;
   QStringList MessageLines() const;
   // Enables or disables the command controls; BtnStopPoll only when withStopPoll is true.
   void SetControlsEnabled(bool enabled, bool withStopPoll);
-  // Modal error box with one Yes button.
-  void ErrorBox(const QString& text);
-
-  // The link's operations under the window's names.
-  void BuildFrame(uint8_t code, std::span<uint8_t> frame) { Link.BuildFrame(code, frame); }
-  int SendCommand(uint8_t code, std::span<uint8_t> buffer, int ticks) {
-    return Link.SendCommand(code, buffer, ticks);
-  }
-  void SendAck() { Link.SendAck(); }
-  void Delay(int ms) { Link.Delay(ms); }
-
+  void ErrorBox(const QString& text) override { dialogs_.ErrorBox(this, text); }
   // Status decoding: at most one line into the log.
-  void ShowStatus(uint8_t status, uint8_t sub);
-  void ShowRejectReason(uint8_t code);
-  void ShowFailure(uint8_t code);
-
-  // Reads bit-mask group 1 (enable), 2 (escrow) or 3 (security) into three bytes; on a wrong
-  // edit shows "The incorrect value is entered!" and returns false.
-  bool ReadBitEdits(int group, std::array<uint8_t, 3>& bytes);
-
-  // Every answer buffer of the console's commands holds the longest short frame.
-  static constexpr size_t kAnswerBufferSize = 256;
-  // The statistics request's answer buffer.
-  static constexpr size_t kStatisticsBufferSize = 10000;
+  void ShowStatus(uint8_t status, uint8_t sub) override { Show(Commands.StatusLines(status, sub)); }
 
  public slots:
   void FormCreate();
-  void BtnExitClick();
+  void BtnExitClick() { close(); }
   void SpBtnHelpClick();
-  void SpBtnAboutClick();
-  void TimerDelayTimer();
-  void TimerComPortTimer();
-
-  // Device search and bus reset.
+  void SpBtnAboutClick() { dialogs_.ShowModal(*DlgAbout); }
   void BtnResetHardClick();
   void BtnResetSoftClick();
-
-  // Device commands.
-  void BtnGetStatusClick();
+  void BtnGetStatusClick() { Show(Commands.GetStatus()); }
   void BtnSetSecurityClick();
-  void BtnEnableBillClick();
-  void BtnDisableBillClick();
-  void BtnStackClick();
-  void BtnReturnClick();
-  void BtnIdentificationClick();
-  void BtnHoldClick();
-  void BtnSetParamBarCodeClick();
-  void BtnReqBarCodeClick();
-  void BtnGetDescriptionClick();
-
-  // Polling and acknowledgement.
-  void BtnPollClick();
+  void BtnEnableBillClick() override;
+  void BtnDisableBillClick() { Show(Commands.DisableBills()); }
+  void BtnStackClick() override { Show(Commands.Stack()); }
+  void BtnReturnClick() override { Show(Commands.Return()); }
+  void BtnIdentificationClick() override { Show(Commands.Identification()); }
+  void BtnHoldClick() { Show(Commands.Hold()); }
+  void BtnSetParamBarCodeClick() { Show(Commands.SetupBarcode(ChosenBarcodeLength())); }
+  void BtnReqBarCodeClick() override { Show(Commands.ExtractBarcode(ChosenBarcodeLength())); }
+  void BtnGetDescriptionClick() override { Show(Commands.GetBillTable()); }
+  void BtnPollClick() { Show(Commands.Poll()); }
   void BtnStartPollClick();
-  void BtnStopPollClick();
-  void Button2Click();
-
-  // Statistics and firmware download: wired by their own units (MainunitExtensions.cpp).
+  void BtnStopPollClick() { PollActive = 0; }
+  void Button2Click() { Link.SendAck(); }
   void BtnReqStatClick();
-  void BtnViewStatisticClick();
+  void BtnViewStatisticClick() { dialogs_.ShowModal(*StatisticForm); }
   void BtnDownloadClick();
-  void Button1Click();
+  void Button1Click() { Show(Commands.Crc32()); }
 
  protected:
   // FormCloseQuery: asks "Close the programm?"; a confirmed close while the poll loop runs ends
@@ -177,12 +127,25 @@ class TMainForm : public QWidget {
 
  private:
   void ConnectHandlers();
-  // A search is refused while an exchange waits for its answer or another search runs.
-  bool SearchRefused();
-  // The pause between two passes of the poll loop.
-  void PollPause();
-
-  bool searching_ = false;
+  // The buttons that start an exchange, with their handlers: their clicks pass ClickRefused, and
+  // the control lock covers them.
+  std::vector<std::pair<QPushButton*, void (TMainForm::*)()>> exchanges_;
+  // The one guard of every click that would start an exchange: while one waits for its answer
+  // (or, for a search, while a search runs) the click is refused with one line.
+  bool ClickRefused(QPushButton* button);
+  // Runs the device search with the progress bar and the rate box; the port found, or 0.
+  int Search(ZelnetLink::Probe probe);
+  void Show(const QStringList& lines);
+  // The edits of bit-mask group 1 (enable), 2 (escrow) or 3 (security), and their three bytes;
+  // on a wrong edit ReadBitEdits shows "The incorrect value is entered!" and returns false.
+  std::array<QLineEdit*, 3> BitEdits(int group) const;
+  bool ReadBitEdits(int group, std::array<uint8_t, 3>& bytes);
+  // The number of barcode characters chosen when the request goes out.
+  int ChosenBarcodeLength() const;
+  void ResetSoft() override;
+  int EscrowChoice() const override;
+  std::optional<QString> ChooseFile() override;
+  void Message(const QString& text) override { dialogs_.Message(this, text); }
 };
 
 }  // namespace velkor

@@ -2,20 +2,10 @@
 
 #include <algorithm>
 
-#include "Crc.h"
-
 namespace velkor {
 namespace {
 
-constexpr std::uint8_t kSync = 0x02;
-constexpr std::uint8_t kAddress = 0x03;
 constexpr std::size_t kRequestSize = 7;
-
-void PutCheckCode(std::span<std::uint8_t> frame, std::size_t length) {
-  const std::uint16_t crc = CalcCrc(frame.data(), length);
-  frame[length - 2] = static_cast<std::uint8_t>(crc & 0xFF);
-  frame[length - 1] = static_cast<std::uint8_t>(crc >> 8);
-}
 
 }  // namespace
 
@@ -33,13 +23,8 @@ std::string_view DownloadResultLine(DownloadResult result) {
 
 std::size_t BuildDownloadRequest(std::uint8_t subCode, std::span<std::uint8_t> frame) {
   if (frame.size() < kRequestSize) return 0;
-  frame[0] = kSync;
-  frame[1] = kAddress;
-  frame[2] = kRequestSize;
-  frame[3] = kDownloadCommand;
   frame[4] = subCode;
-  PutCheckCode(frame, kRequestSize);
-  return kRequestSize;
+  return SealRequest(frame, kCmdDownload, kRequestSize);
 }
 
 std::uint32_t BlockSizeFromAnswer(std::uint8_t e) {
@@ -60,23 +45,16 @@ std::size_t BuildBlockFrame(std::span<std::uint8_t> frame, const FirmwareImageBy
       std::size_t{address} + blockSize > image.size()) {
     return 0;
   }
-  frame[0] = kSync;
-  frame[1] = kAddress;
-  frame[2] = 0x00;  // extended length follows
-  frame[3] = kDownloadCommand;
   frame[4] = DownloadWriteBlock;
-  frame[5] = static_cast<std::uint8_t>(length >> 8);
-  frame[6] = static_cast<std::uint8_t>(length & 0xFF);
   frame[7] = static_cast<std::uint8_t>(address & 0xFF);
   frame[8] = static_cast<std::uint8_t>((address >> 8) & 0xFF);
   frame[9] = static_cast<std::uint8_t>((address >> 16) & 0xFF);
   std::copy_n(image.begin() + address, blockSize, frame.begin() + 10);
-  PutCheckCode(frame, length);
-  return length;
+  return SealRequest(frame, kCmdDownload, length, true);
 }
 
 bool IsDownloadAnswer(int length, std::span<const std::uint8_t> answer) {
-  return length > 0 && !answer.empty() && answer[0] == kSync;
+  return length > 0 && !answer.empty() && answer[0] == kFrameSync;
 }
 
 bool IsDownloadAccepted(int length, std::span<const std::uint8_t> answer) {

@@ -2,7 +2,7 @@
 // from the firmware image, the block size the validator reports, the acceptance of an answer, the
 // CRC32 line, and the log lines of the download.
 //
-// Plain C++ without Qt; the check code is the link's CalcCrc.
+// Plain C++ without Qt; every frame is sealed by the link's SealRequest.
 #pragma once
 
 #include <cstddef>
@@ -16,8 +16,6 @@
 
 namespace velkor {
 
-inline constexpr std::uint8_t kDownloadCommand = kCmdDownload;
-inline constexpr std::uint8_t kCrc32Command = kCmdCrc32;
 inline constexpr std::uint8_t kDownloadAccepted = 0xE0;  // DownloadAccepted
 // The download's request buffer; every frame, the block frame included, must fit in it.
 inline constexpr std::size_t kDownloadRequestBufferSize = 600;
@@ -43,8 +41,6 @@ inline constexpr std::string_view kTextPreparation = "Preparation data...";
 inline constexpr std::string_view kTextPreparationOk = "** OK.";
 inline constexpr std::string_view kTextProgramming = "Programming data to BV...";
 inline constexpr std::string_view kTextNotHexFile = "ERROR";  // the modal box's message
-// The file dialog's filter ("HEX-Files(*.hex)|*.hex" as a Qt name filter).
-inline constexpr std::string_view kHexFileFilter = "HEX-Files(*.hex)";
 
 // The log line for a download result: "Proramming - OK!", "ERROR exchange with BV!!!" or
 // "ERROR HEX-FILE!!!".

@@ -5,9 +5,8 @@
 
 namespace velkor {
 
-TFirmwareDownload::TFirmwareDownload(TComPort& port, LineHandle& handle, TProgressSteps& progress,
-                                     LogFn log)
-    : port_(port), handle_(handle), progress_(progress), log_(std::move(log)) {}
+TFirmwareDownload::TFirmwareDownload(ZelnetLink& link, TProgressSteps& progress, LogFn log)
+    : link_(link), progress_(progress), log_(std::move(log)) {}
 
 void TFirmwareDownload::Pause() {
   // These pauses block the window's thread on purpose: the validator needs the quiet line.
@@ -15,9 +14,8 @@ void TFirmwareDownload::Pause() {
 }
 
 int TFirmwareDownload::Exchange(int ticks) {
-  port_.WriteFrame(buffer_, handle_);
   // The answer overwrites the request: every attempt builds its frame anew.
-  return port_.ReadAnswer(buffer_, ticks, kDownloadCommand, handle_);
+  return link_.Exchange(buffer_, ticks, kCmdDownload);
 }
 
 bool TFirmwareDownload::SendRequest(std::uint8_t subCode, int ticks) {

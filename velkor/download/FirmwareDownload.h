@@ -1,10 +1,10 @@
 // The download's exchanges after the Download command: DownloadStart, the block-size query, the
-// image block by block with its retries, and DownloadFinish. The frames go straight through the
-// serial port (WriteFrame, ReadAnswer), never through the command transaction, so they are neither
-// traced nor change LastStatus.
+// image block by block with its retries, and DownloadFinish. The frames go over the link's
+// untraced exchange, never through the command transaction, so they are neither traced nor
+// change LastStatus.
 //
-// No widgets: the main window hands in its port, its port handle, a progress object over its
-// progress bar and its log, and turns the result into a log line.
+// No widgets: the caller hands in the link, a progress object and a log, and turns the result
+// into a log line.
 #pragma once
 
 #include <array>
@@ -16,7 +16,7 @@
 
 #include "DownloadFrames.h"
 #include "HexFile.h"
-#include "Workcom.h"
+#include "ZelnetLink.h"
 
 namespace velkor {
 
@@ -39,8 +39,7 @@ class TFirmwareDownload {
  public:
   using LogFn = std::function<void(std::string_view line)>;
 
-  // `handle` is read at every exchange (the window's PortHandle).
-  TFirmwareDownload(TComPort& port, LineHandle& handle, TProgressSteps& progress, LogFn log);
+  TFirmwareDownload(ZelnetLink& link, TProgressSteps& progress, LogFn log);
 
   // Sends DownloadStart and reads its answer; true for a valid frame starting with 0x02.
   bool Start();
@@ -66,8 +65,7 @@ class TFirmwareDownload {
   bool WriteBlock(const FirmwareImageBytes& image, std::uint32_t address);
   static void Pause();
 
-  TComPort& port_;
-  LineHandle& handle_;
+  ZelnetLink& link_;
   TProgressSteps& progress_;
   LogFn log_;
   std::array<std::uint8_t, kDownloadRequestBufferSize> buffer_{};

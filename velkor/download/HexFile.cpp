@@ -254,9 +254,13 @@ HexLoadResult LoadHexImage(std::string_view contents, FirmwareImageBytes& image,
         if (value == upper) {
           state.UpperBank = 1;
         } else if (value != 0) {
+          // Only two values of each record select a bank of the image; the record is refused
+          // for what it asks, not because of where its address would point.
           SetError(errorDetail, lineNumber,
-                   (record.type == kTypeSegmentAddress ? "segment " : "upper address ") +
-                       Hex(value, 4) + " lies outside the 128 KB image");
+                   (record.type == kTypeSegmentAddress ? "extended segment address "
+                                                       : "extended linear address ") +
+                       Hex(value, 4) + " refused: only 0x0000 and " + Hex(upper, 4) +
+                       " select a bank of the 128 KB image");
           return HexLoadResult::HexError;
         }
         break;

@@ -75,7 +75,7 @@ bool CheckHexFile(std::string_view contents, TProgressSteps& progress,
 
 // The loading pass: fills image with 0xFF, then stores the records up to the first end-of-file
 // record. Type 00 is data; 01 ends the load; 02 with segment 0x1000 and 04 with 0x0001 select the
-// upper bank (0x0000 changes nothing, other values lie outside the image and are errors); 03 and
+// upper bank (0x0000 changes nothing, any other value selects no bank and is refused); 03 and
 // 05 are ignored; other types are errors. A record running past 0xFFFF of the lower bank goes on
 // in the upper bank; one running past the end of the image is an error. A file that loads no data
 // byte is an error. Progress: maximum = size / 45, one step per line.

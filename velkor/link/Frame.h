@@ -1,4 +1,5 @@
-// ZELNET request frames: the closed command table, BuildFrame and the byte-trace text.
+// ZELNET frames: their layout (the length rule, the request header and check code), the closed
+// command table, BuildFrame and the byte-trace text.
 //
 // Frame: 0x02, address 0x03, total length L (0 = extended: a 16-bit length follows, in bytes 5-6
 // of a request or 3-4 of an answer, high byte first), the command (requests) or first data byte
@@ -10,6 +11,8 @@
 #include <span>
 #include <string>
 #include <string_view>
+
+#include "AnswerAssembler.h"
 
 namespace velkor {
 
@@ -35,8 +38,25 @@ inline constexpr uint8_t kCmdDownload = 0x50;
 inline constexpr uint8_t kCmdCrc32 = 0x51;
 inline constexpr uint8_t kCmdRequestStatistics = 0x60;
 
+// The length rule of a frame: the total length stands in byte 2, or, when byte 2 is 0, in two
+// bytes high byte first: bytes 3-4 of an answer, bytes 5-6 of a request. Both give 0 while the
+// bytes that carry the length are not all there.
+size_t AnswerFrameLength(std::span<const uint8_t> answer);
+size_t RequestFrameLength(std::span<const uint8_t> request);
+
+// The layout the serial layer reads and writes by: an answer is complete at the length its
+// fifth byte makes known; a length below 5 (below 6 in the extended form) can never be reached.
+const LineFraming& ZelnetFraming();
+
 // Total request length of a code of the command table, or 0 for a code outside it.
 size_t CommandLength(uint8_t code);
+
+// Seals a request of total length `length` whose data bytes the caller has written: sync,
+// address, the length (short form in byte 2; extended form: byte 2 = 0 and the length in bytes
+// 5-6, high byte first), the code in byte 3, and the check code in the last two bytes, low byte
+// first. Nothing else is read or written. Returns the length, or 0 (writing nothing) when the
+// frame cannot hold it or the length cannot be a request.
+size_t SealRequest(std::span<uint8_t> frame, uint8_t code, size_t length, bool extended = false);
 
 // Fills bytes 0-3 and the two check-code bytes of the request for `code`; the data bytes between
 // are left exactly as the caller wrote them, and nothing beyond the frame is read or cleared.

@@ -8,17 +8,13 @@
 namespace velkor {
 
 ZelnetLink::ZelnetLink(LinkHost host, QObject* parent)
-    : QObject(parent), SerialPort(TimerComPort), host_(std::move(host)) {
-  TimerComPort.setSingleShot(true);
+    : QObject(parent), SerialPort(ZelnetFraming()), host_(std::move(host)) {
   TimerDelay.setSingleShot(true);
-  // Coarse timers may fire up to 5 % early; waits on the line must not end before their time.
-  TimerComPort.setTimerType(Qt::PreciseTimer);
+  // Coarse timers may fire up to 5 % early; a delay must not end before its time.
   TimerDelay.setTimerType(Qt::PreciseTimer);
 }
 
-ZelnetLink::~ZelnetLink() {
-  ClosePort();
-}
+ZelnetLink::~ZelnetLink() = default;  // the port object releases the open port
 
 void ZelnetLink::Log(const QString& line) {
   if (host_.AddMessage) host_.AddMessage(line);
@@ -28,12 +24,8 @@ bool ZelnetLink::Tracing() const {
   return host_.ShowMessages && host_.ShowMessages();
 }
 
-void ZelnetLink::BuildFrame(uint8_t code, std::span<uint8_t> frame) {
-  velkor::BuildFrame(code, frame);
-}
-
 int ZelnetLink::SendCommand(uint8_t code, std::span<uint8_t> buffer, int ticks) {
-  if (!PortHandle) {
+  if (!IsOpen()) {
     if (host_.ErrorBox) host_.ErrorBox(kTextNoPort);
     return txNoPort;
   }
@@ -44,26 +36,26 @@ int ZelnetLink::SendCommand(uint8_t code, std::span<uint8_t> buffer, int ticks) 
   if (velkor::BuildFrame(code, buffer) == 0) {
     // The caller's buffer cannot hold the request: nothing goes out, reported like a lost answer.
     Log(kSeparator);
-    LastStatus = 0;
+    lastStatus_ = 0;
     Log(kTextTimeOut);
     return txTimeOut;
   }
-  SerialPort.WriteFrame(buffer, PortHandle);
+  SerialPort.WriteFrame(buffer);
   if (Tracing()) {
     Log(kSeparator);
     Log(QString::fromStdString(TraceLine("-> ", buffer)));
   }
-  const int result = SerialPort.ReadAnswer(buffer, ticks, code, PortHandle);
+  const int result = SerialPort.ReadAnswer(buffer, ticks, code);
   if (Tracing()) {
     Log(kSeparator);
     Log(QString::fromStdString(TraceLine("<- ", buffer)));
   }
   if (result > 0) {
-    if (buffer[3] != LastStatus) Log(kSeparator);
+    if (buffer[3] != lastStatus_) Log(kSeparator);
     return txOk;
   }
   Log(kSeparator);
-  LastStatus = 0;
+  lastStatus_ = 0;
   switch (result) {
     case txInvalidCommand:
       Log(kTextInvalidCommand);
@@ -82,7 +74,7 @@ int ZelnetLink::SendCommand(uint8_t code, std::span<uint8_t> buffer, int ticks) 
 }
 
 void ZelnetLink::SendAck() {
-  if (!PortHandle) {
+  if (!IsOpen()) {
     if (host_.ErrorBox) host_.ErrorBox(kTextNoPortAck);
     return;
   }
@@ -91,12 +83,18 @@ void ZelnetLink::SendAck() {
     return;
   }
   uint8_t frame[kShortestFrame] = {};
-  velkor::BuildFrame(0x00, frame);
-  SerialPort.WriteFrame(frame, PortHandle);
+  velkor::BuildFrame(kCmdAck, frame);
+  SerialPort.WriteFrame(frame);
   if (Tracing()) {
     Log(kSeparator);
     Log(QString::fromStdString(TraceLine("-> ", frame)));
   }
+}
+
+int ZelnetLink::Exchange(std::span<uint8_t> buffer, int ticks, uint8_t code) {
+  if (ExchangeBusy()) return kAnswerBusy;
+  SerialPort.WriteFrame(buffer);
+  return SerialPort.ReadAnswer(buffer, ticks, code);
 }
 
 void ZelnetLink::Delay(int ms) {

@@ -1,7 +1,8 @@
 // The command transaction of Velkor: one request, its answer, the failure lines and byte traces
 // in the message log, and a small transaction result. Owned by the main window, which supplies the
 // log, the "Show Messages" switch and its modal error box through LinkHost; everything else (the
-// port handle, LastStatus, the two one-shot timers) lives here so it runs without a window.
+// port object with its open port and its timer, LastStatus, the delay timer) lives here, behind
+// the operations below, so it runs without a window.
 #pragma once
 
 #include <QObject>
@@ -33,6 +34,7 @@ inline const QString kTextCrcError = QStringLiteral("Error CRC!");
 inline const QString kTextBadStatistics = QStringLiteral("Statistic data is not correct!");
 inline const QString kTextInvalidCommand = QStringLiteral("Invalid command!");
 inline const QString kTextBusy = QStringLiteral("The line is busy - command refused!");
+inline const QString kTextSearchBusy = QStringLiteral("The line is busy - search refused!");
 inline const QString kTextNoPort = QStringLiteral("Execute search and reset of the BV!");
 inline const QString kTextNoPortAck = QStringLiteral("Execute search and reset of the BV");
 
@@ -50,17 +52,18 @@ class ZelnetLink : public QObject {
   explicit ZelnetLink(LinkHost host, QObject* parent = nullptr);
   ~ZelnetLink() override;
 
-  // One-shot timers: TimerComPort bounds every answer read, TimerDelay carries Delay.
-  QTimer TimerComPort;
-  QTimer TimerDelay;
-  TComPort SerialPort;
-  // The open port, or null.
-  LineHandle PortHandle = nullptr;
-  // Last status code recorded by the poll cycle; set to 0 by every failed transaction.
-  uint8_t LastStatus = 0;
+  // How device paths are opened (a test may wrap the real port).
+  void SetOpener(TComPort::LineOpener opener) { SerialPort.Opener = std::move(opener); }
+  // Opens COM + digit at `baud` without probing it, in place of the open port; whether it opened.
+  bool OpenPort(char digit, uint32_t baud) { return SerialPort.OpenPort(digit, baud); }
+  // Whether a port is open: a search found one and no Bus Reset has closed it since.
+  bool IsOpen() const { return SerialPort.IsOpen(); }
+  // Releases the open port, if any.
+  void ClosePort() { SerialPort.ClosePort(); }
 
-  // Builds the request for `code` in `frame` (data bytes already written by the caller).
-  void BuildFrame(uint8_t code, std::span<uint8_t> frame);
+  // The last status code recorded by the poll cycle; 0 after every failed transaction.
+  uint8_t LastStatus() const { return lastStatus_; }
+  void RecordStatus(uint8_t status) { lastStatus_ = status; }
 
   // Runs one command: builds and writes the request from `buffer`, reads the answer into the same
   // buffer within ticks x 10 ms, logs failures and traces. Returns a TxResult. A command started
@@ -70,20 +73,48 @@ class ZelnetLink : public QObject {
   // Writes an ACK frame; no answer is read.
   void SendAck();
 
+  // An exchange outside the command transaction, for the frames the download sends itself:
+  // writes the frame already built in `buffer` and reads the answer over it. Neither traced nor
+  // logged, and LastStatus is left alone. Returns ReadAnswer's result (kAnswerTimeOut without a
+  // port, kAnswerBusy while another exchange waits).
+  int Exchange(std::span<uint8_t> buffer, int ticks, uint8_t code);
+
+  // The device search over COM1 to COM4: each port that opens at baud() is probed, with an RTS
+  // pulse, the validator's restart wait and a Poll (BusReset, which first closes the open port),
+  // or with the Reset command (Reset). position(n) is told the candidate before it is tried. The
+  // first port that answers stays open; returns its number, or 0 with no port open.
+  enum class Probe { BusReset, Reset };
+  int Search(Probe probe, const std::function<uint32_t()>& baud,
+             const std::function<void(int)>& position);
+  // The progress bar's maximum during a search: the bus reset only fills half of it.
+  static int SearchSteps(Probe probe) { return probe == Probe::BusReset ? 8 : 4; }
+  // Whether a search is running (its waits let other handlers run).
+  bool Searching() const { return searching_; }
+
   // Returns after about `ms` milliseconds, processing window events meanwhile without spinning.
   void Delay(int ms);
 
   // Whether an exchange is waiting for its answer (a second one would be refused).
   bool ExchangeBusy() const { return SerialPort.Reading(); }
-
-  // Releases the open port, if any.
-  void ClosePort() { velkor::ClosePort(PortHandle); }
+  // The line that refuses a click which would start an exchange now (a search when `search`),
+  // or none: while an exchange waits, and for a search also while a search runs.
+  QString Refusal(bool search) const {
+    if (!ExchangeBusy() && !(search && searching_)) return {};
+    return search ? kTextSearchBusy : kTextBusy;
+  }
+  // Ends the waiting answer read as its time-out would, at its next empty read.
+  void TimerComPortTimer() { SerialPort.TimerComPortTimer(); }
 
  private:
   void Log(const QString& line);
   bool Tracing() const;
 
+  TComPort SerialPort;
+  // One-shot timer that carries Delay.
+  QTimer TimerDelay;
+  uint8_t lastStatus_ = 0;
   LinkHost host_;
+  bool searching_ = false;
 };
 
 }  // namespace velkor

@@ -6,20 +6,8 @@ namespace velkor {
 
 AnswerAssembler::Step AnswerAssembler::Push(uint8_t byte) {
   if (count_ >= buffer_.size()) return Step::Malformed;
-  buffer_[count_] = byte;
-  if (count_ == 4) {
-    const bool extended = buffer_[2] == 0;
-    expected_ = extended ? size_t{buffer_[3]} * 256 + buffer_[4] : size_t{buffer_[2]};
-    const size_t shortest = extended ? 6 : 5;
-    if (expected_ < shortest || expected_ > buffer_.size()) {
-      ++count_;
-      return Step::Malformed;
-    }
-  }
-  ++count_;
-  if (expected_ != 0 && count_ == expected_) return Step::Complete;
-  if (count_ >= buffer_.size()) return Step::Malformed;
-  return Step::More;
+  buffer_[count_++] = byte;
+  return framing_.AnswerStep(buffer_.first(count_), buffer_.size());
 }
 
 int ClassifyAnswer(std::span<const uint8_t> answer, uint8_t code) {
@@ -29,7 +17,7 @@ int ClassifyAnswer(std::span<const uint8_t> answer, uint8_t code) {
   if (answer[length - 1] != (crc >> 8) || answer[length - 2] != (crc & 0xFF)) {
     return kAnswerCrcError;
   }
-  if (code == 0x60) {
+  if (code == kStatisticsRequestCode) {
     if (length < 10 && answer[4] == 0x31) return kAnswerBadStatistics;
   } else if (answer[3] == 0x30) {
     return kAnswerInvalidCommand;

@@ -10,6 +10,20 @@ std::unique_ptr<SerialLine> QtSerialLine::Open(const QString& path) {
   auto line = std::make_unique<QtSerialLine>();
   line->port_.setPortName(path);
   if (!line->port_.open(QIODevice::ReadWrite)) return nullptr;
+  // A port that fails under us (an adapter pulled out, a hung-up terminal) keeps reporting
+  // itself readable: close it so that nothing spins on it. The close is queued, so it never
+  // happens inside a wait of the port itself; the line stays, and every later exchange on it
+  // ends as a time-out until the port is opened again.
+  QSerialPort* port = &line->port_;
+  QObject::connect(port, &QSerialPort::errorOccurred, port, [port](QSerialPort::SerialPortError e) {
+    if (e != QSerialPort::ReadError && e != QSerialPort::ResourceError) return;
+    QMetaObject::invokeMethod(
+        port,
+        [port] {
+          if (port->isOpen()) port->close();
+        },
+        Qt::QueuedConnection);
+  });
   return line;
 }
 

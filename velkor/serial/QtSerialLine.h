@@ -12,6 +12,7 @@ namespace velkor {
 class QtSerialLine final : public SerialLine {
  public:
   // Opens the device at `path` for exclusive reading and writing; null when it cannot be opened.
+  // A read or resource error closes the port soon after (never inside one of its waits).
   static std::unique_ptr<SerialLine> Open(const QString& path);
 
   bool GetState(TDcb& dcb) override;

@@ -18,6 +18,9 @@ constexpr int kByteWaitMs = 10;
 }  // namespace
 
 QString ResolvePortPath(const QString& name) {
+#ifdef Q_OS_WIN
+  return name;
+#else
   static const QRegularExpression comName(QStringLiteral("^COM([0-9]+)$"));
   const QRegularExpressionMatch m = comName.match(name);
   if (!m.hasMatch()) return name;
@@ -25,87 +28,101 @@ QString ResolvePortPath(const QString& name) {
   const QByteArray fromEnv = qgetenv(("ZELNET_COM" + QByteArray::number(n)).constData());
   if (!fromEnv.isEmpty()) return QString::fromLocal8Bit(fromEnv);
   return QStringLiteral("/dev/ttyS%1").arg(n - 1);
+#endif
 }
 
-void ClosePort(LineHandle& handle) {
-  delete handle;
-  handle = nullptr;
+TComPort::TComPort(const LineFraming& framing)
+    : Opener([](const QString& path) { return QtSerialLine::Open(path); }), framing_(framing) {
+  TimerComPort.setSingleShot(true);
+  // Coarse timers may fire up to 5 % early; a read must not end before its time.
+  TimerComPort.setTimerType(Qt::PreciseTimer);
+  QObject::connect(&TimerComPort, &QTimer::timeout, [this] { TimerComPortTimer(); });
 }
 
-TComPort::TComPort(QTimer& timerComPort)
-    : Opener([](const QString& path) { return QtSerialLine::Open(path); }),
-      timerComPort_(timerComPort) {}
+TComPort::~TComPort() = default;
 
-LineHandle TComPort::OpenPort(char digit, uint32_t baud) {
+bool TComPort::OpenPort(char digit, uint32_t baud) {
+  ClosePort();
   const QString name = QStringLiteral("COM") + QChar::fromLatin1(digit);
   std::unique_ptr<SerialLine> line = Opener(ResolvePortPath(name));
-  if (!line) return nullptr;
-  if (!line->GetState(Dcb)) return nullptr;
+  if (!line) return false;
+  if (!line->GetState(Dcb)) return false;
   Dcb.BaudRate = baud;
   Dcb.ByteSize = 8;
   Dcb.Parity = 0;
   Dcb.StopBits = 0;
   Dcb.RtsControl = 0;
-  if (!line->SetState(Dcb)) return nullptr;
+  if (!line->SetState(Dcb)) return false;
   Timeouts = TCommTimeouts{kByteWaitMs, 0, kByteWaitMs, 0, 0};
-  return line.release();
+  PortHandle = std::move(line);
+  return true;
 }
 
-bool TComPort::SetRts(bool on, LineHandle handle) {
-  if (!handle) return false;
+void TComPort::ClosePort() {
+  if (reading_) {
+    closedUnderRead_ = std::move(PortHandle);
+  } else {
+    PortHandle.reset();
+  }
+}
+
+bool TComPort::SetRts(bool on) {
+  if (!PortHandle) return false;
   Dcb.RtsControl = on ? 1 : 0;
-  return handle->SetRts(on);
+  return PortHandle->SetRts(on);
 }
 
-uint32_t TComPort::WriteFrame(std::span<const uint8_t> frame, LineHandle handle) {
-  if (!handle) return 65535;
-  if (frame.size() < 3 || reading_) return 0;
-  size_t length = frame[2];
-  if (length == 0) length = frame.size() >= 7 ? size_t{frame[5]} * 256 + frame[6] : 0;
+uint32_t TComPort::WriteFrame(std::span<const uint8_t> frame) {
+  if (!PortHandle) return 65535;
+  if (reading_) return 0;
+  const size_t length = framing_.RequestLength(frame);
   if (length < 6 || length > frame.size()) return 0;
   // Bounded: twice the frame's time on the line plus a second, so a wedged port cannot hang us.
   const uint32_t baud = Dcb.BaudRate ? Dcb.BaudRate : 9600;
   const int timeoutMs = static_cast<int>(length * 10 * 1000 * 2 / baud) + 1000;
-  return static_cast<uint32_t>(handle->Write(frame.data(), length, timeoutMs));
+  return static_cast<uint32_t>(PortHandle->Write(frame.data(), length, timeoutMs));
 }
 
-int TComPort::ReadAnswer(std::span<uint8_t> buffer, int ticks, uint8_t code, LineHandle handle) {
+int TComPort::ReadAnswer(std::span<uint8_t> buffer, int ticks, uint8_t code) {
   if (reading_) return kAnswerBusy;
-  if (!handle) return kAnswerTimeOut;
+  if (!PortHandle) return kAnswerTimeOut;
+  SerialLine& line = *PortHandle;
   reading_ = true;
   struct Done {
-    bool& flag;
-    ~Done() { flag = false; }
-  } done{reading_};
+    TComPort& port;
+    ~Done() {
+      port.reading_ = false;
+      port.closedUnderRead_.reset();
+    }
+  } done{*this};
 
-  AnswerAssembler answer(buffer);
-  timerComPort_.setSingleShot(true);
-  timerComPort_.start(ticks > 0 ? ticks * 10 : 0);
+  AnswerAssembler answer(buffer, framing_);
+  TimerComPort.start(ticks > 0 ? ticks * 10 : 0);
   for (;;) {
     uint8_t byte = 0;
-    if (handle->ReadByte(byte, kByteWaitMs) == 0) {
+    if (line.ReadByte(byte, kByteWaitMs) == 0) {
       QCoreApplication::processEvents();
-      if (!timerComPort_.isActive()) return kAnswerTimeOut;
+      if (!TimerComPort.isActive()) return kAnswerTimeOut;
       continue;
     }
     const AnswerAssembler::Step step = answer.Push(byte);
     if (step == AnswerAssembler::Step::More) continue;
     if (step == AnswerAssembler::Step::Malformed) {
-      DrainRest(handle);
-      timerComPort_.stop();
+      DrainRest(line);
+      TimerComPort.stop();
       return kAnswerCrcError;
     }
-    timerComPort_.stop();
+    TimerComPort.stop();
     return ClassifyAnswer(buffer.first(answer.Received()), code);
   }
 }
 
 // After an answer that cannot be taken, the rest of it is read and dropped until the line falls
 // silent (or the answer's time-out runs out), so it cannot pass for the answer to a later request.
-void TComPort::DrainRest(LineHandle handle) {
-  QDeadlineTimer deadline(timerComPort_.isActive() ? timerComPort_.remainingTime() : 0);
+void TComPort::DrainRest(SerialLine& line) {
+  QDeadlineTimer deadline(TimerComPort.isActive() ? TimerComPort.remainingTime() : 0);
   uint8_t byte = 0;
-  while (!deadline.hasExpired() && handle->ReadByte(byte, kByteWaitMs) == 1) {
+  while (!deadline.hasExpired() && line.ReadByte(byte, kByteWaitMs) == 1) {
   }
 }
 

@@ -18,14 +18,12 @@
 
 namespace velkor {
 
-inline constexpr std::uint8_t kStatisticsCommand = kCmdRequestStatistics;
 inline constexpr int kStatisticsTicks = 10000;  // answer time-out, ticks of 10 ms
 // Sent (its outcome ignored) after a block that fails its check.
 inline constexpr std::uint8_t kStatisticsRejectCommand = 0x62;
 inline constexpr int kStatisticsRejectTicks = 30;
 inline constexpr std::string_view kTextStatisticsExecuted =
     "The Read Statistic-command is executed";
-inline constexpr std::string_view kTextStatisticsNotCorrect = "Statistic data is not correct!";
 
 inline constexpr std::size_t kStatisticsAnswerSize = 10000;
 inline constexpr std::uint8_t kStatisticsType = 5;

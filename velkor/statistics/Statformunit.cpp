@@ -8,6 +8,10 @@
 TStatisticForm::TStatisticForm(QWidget* parent)
     : QDialog(parent), ui(std::make_unique<Ui::TStatisticForm>()) {
   ui->setupUi(this);
+  // The window's font: "MS Sans Serif" 14 pixels high (a form's height of -14).
+  QFont font(QStringLiteral("MS Sans Serif"));
+  font.setPixelSize(14);
+  setFont(font);
   // A close box only: no minimise, maximise or help button.
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);

@@ -1,0 +1,109 @@
+// The poll loop's decisions without a window: TPollCycle over a link to a scripted validator on a
+// real pseudo-terminal, with the actions recorded instead of run.
+#include <gtest/gtest.h>
+
+#include <QStringList>
+
+#include "ConsoleRig.h"
+#include "Frame.h"
+#include "PollCycle.h"
+#include "StatusText.h"
+
+using namespace consoletest;
+using namespace velkor;
+
+namespace {
+
+class RecordingActions : public TPollActions {
+ public:
+  void ShowStatus(uint8_t status, uint8_t sub) override {
+    done << QStringLiteral("status %1/%2").arg(status, 2, 16, QLatin1Char('0')).arg(sub);
+  }
+  void ResetSoft() override { done << "reset"; }
+  void BtnIdentificationClick() override { done << "identification"; }
+  void BtnGetDescriptionClick() override { done << "bill table"; }
+  void BtnEnableBillClick() override { done << "enable"; }
+  void BtnStackClick() override { done << "stack"; }
+  void BtnReturnClick() override { done << "return"; }
+  void BtnReqBarCodeClick() override { done << "barcode"; }
+  int EscrowChoice() const override { return choice; }
+
+  QStringList done;
+  int choice = 0;
+};
+
+struct CycleRig {
+  CycleRig() : link(LinkHost{[this](const QString& line) { log << line; }, {}, {}}) {
+    qputenv("ZELNET_COM1", QByteArray::fromStdString(validator.peer.SlavePath()));
+    EXPECT_TRUE(link.OpenPort('1', 9600));
+  }
+  ~CycleRig() { qunsetenv("ZELNET_COM1"); }
+
+  // One pass with the validator reporting `poll`; what the cycle asked for.
+  QStringList Pass(const Bytes& poll) {
+    validator.SetPollData(poll);
+    actions.done.clear();
+    const size_t before = validator.Frames().size();
+    // The ACK goes out without an answer: wait for it to arrive before the next look.
+    if (cycle.Pass()) validator.peer.WaitForRequests(before + 2, 2000);
+    return actions.done;
+  }
+
+  ScriptedValidator validator;
+  QStringList log;
+  ZelnetLink link;
+  RecordingActions actions;
+  TPollCycle cycle{link, actions};
+};
+
+}  // namespace
+
+TEST(PollCycle, EachReportedStateLeadsToItsAction) {
+  CycleRig rig;
+  EXPECT_EQ(rig.Pass({kStatusPowerUp, 0}), (QStringList{"status 10/0", "reset"}));
+  EXPECT_EQ(rig.link.LastStatus(), kStatusPowerUp);
+  // Initialisation: a bill-table probe, then identification and bill table, once.
+  EXPECT_EQ(rig.Pass({kStatusInitialize, 0}),
+            (QStringList{"status 13/0", "identification", "bill table"}));
+  EXPECT_EQ(rig.Pass({kStatusInitialize, 0}), QStringList{});
+  EXPECT_EQ(rig.Pass({kStatusUnitDisabled, 0}), (QStringList{"status 19/0", "enable"}));
+  EXPECT_EQ(rig.Pass({kStatusUnitDisabled, 0}), QStringList{"enable"});
+  // Disabled, then initialising again: identification is read anew.
+  EXPECT_EQ(rig.Pass({kStatusInitialize, 0}),
+            (QStringList{"status 13/0", "identification", "bill table"}));
+  EXPECT_EQ(rig.Pass({kStatusIdling, 0}), QStringList{"status 14/0"});
+  EXPECT_EQ(rig.Pass({kStatusIdling, 0}), QStringList{});
+
+  // Every good Poll is acknowledged; the probe went out once per initialisation.
+  const std::vector<uint8_t> codes = rig.validator.Codes();
+  EXPECT_EQ(std::count(codes.begin(), codes.end(), kCmdGetBillTable), 2);
+  size_t acks = 0;
+  for (const Bytes& frame : rig.validator.Frames()) acks += frame == frames::kAck;
+  EXPECT_EQ(acks, 8u);
+}
+
+TEST(PollCycle, AnEscrowIsReturnedOrStackedByTheBoxAndBillType23BringsItsBarcode) {
+  CycleRig rig;
+  EXPECT_EQ(rig.Pass({kStatusEscrow, 5}), (QStringList{"status 80/5", "return"}));
+  EXPECT_EQ(rig.Pass({kStatusEscrow, 5}), QStringList{"return"});  // acted on at every pass
+  rig.actions.choice = 1;
+  EXPECT_EQ(rig.Pass({kStatusEscrow, 5}), QStringList{"stack"});
+  rig.actions.choice = -1;  // no item chosen stacks too
+  EXPECT_EQ(rig.Pass({kStatusEscrow, 23}), (QStringList{"barcode", "stack"}));
+  EXPECT_EQ(rig.Pass({kStatusStacked, 23}), (QStringList{"status 81/23", "barcode"}));
+  EXPECT_EQ(rig.Pass({kStatusStacked, 23}), QStringList{});
+}
+
+TEST(PollCycle, AFailedPollActsOnNothingAndShowsTheNextGoodStatusAgain) {
+  CycleRig rig;
+  EXPECT_EQ(rig.Pass({kStatusIdling, 0}), QStringList{"status 14/0"});
+  rig.validator.SetSilent(true);
+  const size_t frames = rig.validator.Frames().size();
+  rig.actions.done.clear();
+  EXPECT_FALSE(rig.cycle.Pass());
+  EXPECT_TRUE(rig.actions.done.isEmpty());
+  EXPECT_EQ(rig.link.LastStatus(), 0);
+  EXPECT_EQ(rig.validator.Frames().size(), frames + 1);  // the Poll, no ACK
+  rig.validator.SetSilent(false);
+  EXPECT_EQ(rig.Pass({kStatusIdling, 0}), QStringList{"status 14/0"});
+}
