@@ -55,6 +55,3 @@ class SimTest : public ::testing::Test {
 };
 
 }  // namespace bvsim::test
-
-// The former name of these helpers, kept until the branches written against it are merged.
-namespace bvsim_test = bvsim::test;

@@ -126,6 +126,3 @@ class PtyPeer {
 Bytes WithCrc(Bytes frame);
 
 }  // namespace zelnet::test
-
-// The former name of the kit's namespace, kept until the branches written against it are merged.
-namespace testsupport = zelnet::test;

@@ -104,8 +104,3 @@ inline std::uint32_t Crc32(const Bytes& bytes) {
 }
 
 }  // namespace zelnet::test
-
-// The former name of these helpers, kept until the branches written against it are merged.
-namespace hextest {
-using namespace zelnet::test;
-}  // namespace hextest

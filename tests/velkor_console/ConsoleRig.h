@@ -204,6 +204,3 @@ void RunPollLoop(velkor::TMainForm& form, const std::function<bool()>& stopWhen,
                  int limitMs = 15000, bool* timedOut = nullptr);
 
 }  // namespace velkor::test
-
-// The former name of these helpers, kept until the branches written against it are merged.
-namespace consoletest = velkor::test;

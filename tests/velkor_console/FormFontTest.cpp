@@ -11,7 +11,7 @@
 #include "Statformunit.h"
 #include "ui_Mainunit.h"
 
-using namespace consoletest;
+using namespace velkor::test;
 
 TEST(FormFont, MsSansSerifRendersInLiberationSansInBothWindows) {
   RecordingDialogs dialogs;

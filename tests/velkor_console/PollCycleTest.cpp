@@ -9,7 +9,7 @@
 #include "PollCycle.h"
 #include "StatusText.h"
 
-using namespace consoletest;
+using namespace velkor::test;
 using namespace velkor;
 
 namespace {

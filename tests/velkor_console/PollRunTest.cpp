@@ -8,7 +8,7 @@
 #include "Frame.h"
 #include "PollCycle.h"
 
-using namespace consoletest;
+using namespace velkor::test;
 using namespace velkor;
 
 namespace {

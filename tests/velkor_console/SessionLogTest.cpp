@@ -16,7 +16,7 @@
 #include "SessionLog.h"
 #include "ui_Mainunit.h"
 
-using namespace consoletest;
+using namespace velkor::test;
 using velkor::SessionLog;
 
 namespace {

@@ -13,7 +13,7 @@
 #include "Statformunit.h"
 #include "ui_Mainunit.h"
 
-using namespace consoletest;
+using namespace velkor::test;
 using velkor::TMainForm;
 
 namespace {
@@ -34,7 +34,7 @@ TEST(EditableBoxes, ATypedTextThatMatchesNoItemChoosesNothing) {
   EXPECT_EQ(velkor::ItemIndex(*form.ui->CmbBoxLenghtBarCode), -1);
   Click(form.ui->BtnSetParamBarCode);
   EXPECT_EQ(validator.Frames().back(),
-            testsupport::WithCrc({0x02, 0x03, 0x08, velkor::kCmdSetupBarcode, 0x01, 0x04}));
+            zelnet::test::WithCrc({0x02, 0x03, 0x08, velkor::kCmdSetupBarcode, 0x01, 0x04}));
   form.ui->CmbBoxLenghtBarCode->setEditText(QStringLiteral("8 numbers"));
   Click(form.ui->BtnSetParamBarCode);
   EXPECT_EQ(validator.Frames().back()[5], 8);

@@ -46,9 +46,3 @@ inline Loaded Load(std::string_view contents) {
 }
 
 }  // namespace velkor::test
-
-// The former name of these helpers, kept until the branches written against it are merged.
-namespace hextest {
-using namespace zelnet::test;
-using namespace velkor::test;
-}  // namespace hextest

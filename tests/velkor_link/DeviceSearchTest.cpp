@@ -16,8 +16,8 @@
 #include "ZelnetLink.h"
 
 using namespace velkor;
-using testsupport::PtyPeer;
-using testsupport::WithCrc;
+using zelnet::test::PtyPeer;
+using zelnet::test::WithCrc;
 using Bytes = std::vector<uint8_t>;
 
 namespace {

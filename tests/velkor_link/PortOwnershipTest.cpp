@@ -12,7 +12,7 @@
 #include "ZelnetLink.h"
 
 using namespace velkor;
-using testsupport::PtyPeer;
+using zelnet::test::PtyPeer;
 using Bytes = std::vector<uint8_t>;
 
 namespace {

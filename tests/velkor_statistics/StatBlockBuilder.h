@@ -103,6 +103,3 @@ inline BlockBuilder DollarBlock() {
 }
 
 }  // namespace velkor::test
-
-// The former name of these helpers, kept until the branches written against it are merged.
-namespace stattest = velkor::test;
