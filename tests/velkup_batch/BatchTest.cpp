@@ -90,13 +90,7 @@ struct BatchRig : ::testing::Test {
     EXPECT_EQ(e.error, QJsonParseError::NoError);
     return d.object();
   }
-  QList<QJsonObject> History() {
-    QFile f(dataHome + "/Velkup/history.jsonl");
-    QList<QJsonObject> lines;
-    if (!f.open(QIODevice::ReadOnly)) return lines;
-    while (!f.atEnd()) lines << QJsonDocument::fromJson(f.readLine()).object();
-    return lines;
-  }
+  QList<QJsonObject> History() const { return ReadHistory(dataHome); }
   QString Sha256Of(const QString& file) {
     QFile f(file);
     EXPECT_TRUE(f.open(QIODevice::ReadOnly));
@@ -204,12 +198,7 @@ TEST_F(BatchRig, AFailingPortNeverDisturbsTheOthers) {
   // writes BV Control.
   Sims(4);
   std::ofstream(image.toStdString()) << HexImage(0xB000, 0x1B000);
-  bvsim::Fault refuse;
-  refuse.kind = bvsim::Fault::Refuse;
-  refuse.command = 0x50;
-  refuse.subCommand = 0x02;
-  refuse.blockAddress = 0xB300;
-  refuse.code = 0x30;
+  const bvsim::Fault refuse = RefusedBlock(0xB300, 0x30);
   sims[0]->InjectFault(refuse);
   bvsim::Fault silent = refuse;
   silent.kind = bvsim::Fault::Silent;

@@ -159,12 +159,7 @@ TEST_F(WindowUpdate, BothFamiliesGetEveryImageByteExact) {
 TEST_F(WindowUpdate, ARefusedBlockAbandonsThatImageAndTheNextIsStillWritten) {
   std::ofstream(file.toStdString()) << HexImage(0xB000, 0x1B000);
   Check(true, true, false);
-  bvsim::Fault refuse;
-  refuse.kind = bvsim::Fault::Refuse;
-  refuse.command = 0x50;
-  refuse.subCommand = 0x02;
-  refuse.blockAddress = 0xB300;
-  refuse.code = 0x30;
+  const bvsim::Fault refuse = RefusedBlock(0xB300, 0x30);
   sim.InjectFault(refuse);
   bool startEnabledAfterFailure = false;
   QObject::connect(form.get(), &TForm1::StatusChanged, [&](const QString& s) {

@@ -61,13 +61,7 @@ struct WindowHistory : ::testing::Test {
   void ClickStart() {
     QTest::mouseClick(form->findChild<QPushButton*>("ButtonStart"), Qt::LeftButton);
   }
-  QList<QJsonObject> History() {
-    QFile f(dataHome + "/Velkup/history.jsonl");
-    QList<QJsonObject> lines;
-    if (!f.open(QIODevice::ReadOnly)) return lines;
-    while (!f.atEnd()) lines << QJsonDocument::fromJson(f.readLine()).object();
-    return lines;
-  }
+  QList<QJsonObject> History() const { return ReadHistory(dataHome); }
 };
 
 }  // namespace

@@ -1,6 +1,11 @@
-// Reading what bvsim received, for Velkup's tests.
+// Reading what bvsim received, the faults it is given and the update history, for Velkup's tests.
 #pragma once
 
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QList>
+#include <QString>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -45,6 +50,26 @@ inline std::vector<uint32_t> BlockAddresses(const std::vector<bvsim::Frame>& fra
   for (const auto& f : frames)
     if (IsBlock(f)) out.push_back(BlockAddress(f));
   return out;
+}
+
+// The validator refuses the block at `address` with `code`.
+inline bvsim::Fault RefusedBlock(uint32_t address, uint8_t code) {
+  bvsim::Fault refuse;
+  refuse.kind = bvsim::Fault::Refuse;
+  refuse.command = 0x50;
+  refuse.subCommand = 0x02;
+  refuse.blockAddress = address;
+  refuse.code = code;
+  return refuse;
+}
+
+// The lines of the update history below `dataHome`, oldest first.
+inline QList<QJsonObject> ReadHistory(const QString& dataHome) {
+  QFile f(dataHome + "/Velkup/history.jsonl");
+  QList<QJsonObject> lines;
+  if (!f.open(QIODevice::ReadOnly)) return lines;
+  while (!f.atEnd()) lines << QJsonDocument::fromJson(f.readLine()).object();
+  return lines;
 }
 
 }  // namespace velkup::test
