@@ -2,9 +2,9 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QRegularExpression>
 #include <QTimer>
 
+#include "PortMap.h"
 #include "QtSerialLine.h"
 
 namespace velkor {
@@ -18,17 +18,7 @@ constexpr int kByteWaitMs = 10;
 }  // namespace
 
 QString ResolvePortPath(const QString& name) {
-#ifdef Q_OS_WIN
-  return name;
-#else
-  static const QRegularExpression comName(QStringLiteral("^COM([0-9]+)$"));
-  const QRegularExpressionMatch m = comName.match(name);
-  if (!m.hasMatch()) return name;
-  const int n = m.captured(1).toInt();
-  const QByteArray fromEnv = qgetenv(("ZELNET_COM" + QByteArray::number(n)).constData());
-  if (!fromEnv.isEmpty()) return QString::fromLocal8Bit(fromEnv);
-  return QStringLiteral("/dev/ttyS%1").arg(n - 1);
-#endif
+  return zelnet_ports::Resolve(name).target;
 }
 
 TComPort::TComPort(const LineFraming& framing)

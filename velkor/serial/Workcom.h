@@ -19,9 +19,7 @@ namespace velkor {
 // Returned by ReadAnswer when another read is already waiting on the line.
 inline constexpr int kAnswerBusy = -5;
 
-// The device path behind a port name. Built for Windows, the name itself. Elsewhere "COM<n>" is
-// the path in the environment variable ZELNET_COM<n> when it is set and not empty, else
-// /dev/ttyS<n-1>; other names are used as given.
+// The target behind a port name, as the port library resolves it (on Windows the name itself).
 QString ResolvePortPath(const QString& name);
 
 class TComPort {

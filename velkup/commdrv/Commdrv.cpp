@@ -1,7 +1,8 @@
 #include "Commdrv.h"
 
+#include "PortMap.h"
+
 #include <QElapsedTimer>
-#include <QRegularExpression>
 #include <QThread>
 #include <algorithm>
 #include <cstring>
@@ -63,18 +64,7 @@ uint32_t BaudRateOf(TBaudRate rate) {
 }
 
 QString ResolvePortName(const QString& name) {
-#ifdef Q_OS_WIN
-  return name;
-#else
-  static const QRegularExpression com(QStringLiteral("^COM([1-9][0-9]{0,2})$"),
-                                      QRegularExpression::CaseInsensitiveOption);
-  const auto m = com.match(name);
-  if (!m.hasMatch()) return name;
-  const int n = m.captured(1).toInt();
-  const QByteArray fromEnv = qgetenv(("ZELNET_COM" + QByteArray::number(n)).constData());
-  if (!fromEnv.isEmpty()) return QString::fromLocal8Bit(fromEnv);
-  return QStringLiteral("/dev/ttyS%1").arg(n - 1);
-#endif
+  return zelnet_ports::Resolve(name).target;
 }
 
 TCommDrv::TCommDrv(QObject* AOwner)

@@ -40,9 +40,7 @@ class TLineStatusSet {
 // brCustom gives 0; the others their bits per second.
 uint32_t BaudRateOf(TBaudRate rate);
 
-// The device path behind a port name: "COM<n>" opens the path in the environment variable
-// ZELNET_COM<n> when it is set and not empty, otherwise /dev/ttyS<n-1>. Other names are used
-// as they are.
+// The target behind a port name, as the port library resolves it (on Windows the name itself).
 QString ResolvePortName(const QString& name);
 
 // Sender, the received bytes and their count.
