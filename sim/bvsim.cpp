@@ -285,7 +285,7 @@ void Simulator::HandleRequest(const RequestReader::Result& r) {
   if (std::find(config_.addresses.begin(), config_.addresses.end(), addr) ==
       config_.addresses.end())
     return;
-  if (silent_) return;
+  if (silent_ || Clock::now() < restartUntil_) return;
 
   // Faults that hit this request.
   std::vector<const Fault*> active;
@@ -327,6 +327,10 @@ void Simulator::HandleRequest(const RequestReader::Result& r) {
     if (--script->times <= 0) scripts_.erase(script);
   } else if (!device_.Handle(req, data)) {
     return;  // no answer due (ACK)
+  } else if (config_.restartAfterUpdateMs > 0 && req.size() > 6 && cmd == kDownload &&
+             req[4] == kDownloadFinish && data == std::vector<uint8_t>{kDownloadAccepted}) {
+    // The answer still goes out; the restart silences what comes after it.
+    restartUntil_ = Clock::now() + std::chrono::milliseconds(config_.restartAfterUpdateMs);
   }
   if (!raw) {
     if (const Fault* f = has(Fault::ShortData))

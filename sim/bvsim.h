@@ -224,6 +224,7 @@ class Simulator {
   bool running_ = false;
   bool dropped_ = false;
   bool silent_ = false;
+  std::chrono::steady_clock::time_point restartUntil_{};  // silent until then after an update
   unsigned baud_ = 0;
   std::string path_;
   std::string error_;

@@ -138,6 +138,9 @@ struct Config {
   std::string partNumber = "ZBV-700-USA";
   std::string serialNumber = "K21A00004711";
   std::array<uint8_t, 7> assetNumber{0, 0, 0, 0, 0, 0x30, 0x39};
+  // After an accepted DownloadFinish the unit restarts: it answers nothing for this long, then
+  // comes back in power-up. 0: it answers at once.
+  int restartAfterUpdateMs = 0;
   // Statistics at start. Unset: a short history built from the bill table.
   std::optional<Statistics> statistics;
   // Firmware memory, filled with firmwareFill at start. A write block that lies wholly below

@@ -45,7 +45,8 @@ void Usage() {
   Print(
       "usage: bvsim [--link PATH] [--address A[,B...]] [--family qa|qb|both] [--baud N]\n"
       "             [--block-power N] [--memory BYTES] [--init-polls N] [--power-up 10|11|12]\n"
-      "             [--scenario FILE] [--quiet]\n"
+      "             [--serial SN] [--part-number PN] [--asset N]\n"
+      "             [--restart-after-update SECONDS] [--scenario FILE] [--quiet]\n"
       "Serves a simulated bill validator on a new pseudo-terminal and prints its path.\n"
       "Type help for the commands it takes on standard input.");
 }
@@ -59,6 +60,25 @@ bool ParseNumber(const std::string& s, unsigned long long& v, unsigned long long
   }
   const auto r = std::from_chars(t.data(), t.data() + t.size(), v, base);
   return !t.empty() && r.ec == std::errc() && r.ptr == t.data() + t.size() && v <= hi;
+}
+
+// A count of seconds, with up to three decimals ("2", "0.5"), as milliseconds.
+bool ParseSeconds(const std::string& s, int& ms) {
+  double v = 0;
+  const auto r = std::from_chars(s.data(), s.data() + s.size(), v);
+  if (s.empty() || r.ec != std::errc() || r.ptr != s.data() + s.size() || !(v >= 0) || v > 86400)
+    return false;
+  ms = int(v * 1000 + 0.5);
+  return true;
+}
+
+// Identification text: printable ASCII that fits its field.
+bool ParseIdText(const std::string& s, size_t max, std::string& out) {
+  if (s.size() > max) return false;
+  for (char c : s)
+    if (c < 0x20 || c > 0x7E) return false;
+  out = s;
+  return true;
 }
 
 // Comma-separated hexadecimal bytes, 0x optional.
@@ -120,6 +140,12 @@ bool ParseArgs(int argc, char** argv, Options& o, bool& help) {
       o.config.firmwareSize = size_t(n);
     } else if (a == "--init-polls" && value(v) && ParseNumber(v, n, 1000)) {
       o.config.initPolls = int(n);
+    } else if (a == "--serial" && value(v) && ParseIdText(v, 12, o.config.serialNumber)) {
+    } else if (a == "--part-number" && value(v) && ParseIdText(v, 15, o.config.partNumber)) {
+    } else if (a == "--asset" && value(v) && ParseNumber(v, n, (1ull << 56) - 1)) {
+      for (int b = 6; b >= 0; --b, n >>= 8) o.config.assetNumber[size_t(b)] = uint8_t(n & 0xFF);
+    } else if (a == "--restart-after-update" && value(v) &&
+               ParseSeconds(v, o.config.restartAfterUpdateMs)) {
     } else if (a == "--power-up" && value(v) && ParseAddresses(v, power) && power.size() == 1 &&
                power[0] >= 0x10 && power[0] <= 0x12) {
       o.config.powerUpStatus = power[0];
@@ -204,6 +230,11 @@ int main(int argc, char** argv) {
   Print("bvsim: validator on " + path + (linked ? " (linked at " + opt.link + ")" : "") +
         ", addresses " + addresses +
         (opt.config.baud ? ", paced at " + std::to_string(opt.config.baud) + " baud" : "") +
+        ", serial number " + opt.config.serialNumber +
+        (opt.config.restartAfterUpdateMs
+             ? ", restarting " + std::to_string(opt.config.restartAfterUpdateMs) +
+                   " ms after an update"
+             : "") +
         ". Type help for commands.");
 
   // The scenario runs beside standard input, so its sleeps and waits do not block the prompt.

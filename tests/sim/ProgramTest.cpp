@@ -97,7 +97,9 @@ TEST(BvsimProgram, ServesInTheBackgroundTracesFramesAndCleansUpOnSigterm) {
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   posix_spawn_file_actions_addclose(&actions, out[0]);
   const std::string exe = BVSIM_EXE;
-  std::vector<std::string> args = {exe, "--link", link, "--family", "qa"};
+  std::vector<std::string> args = {exe,     "--link",   link,        "--family",
+                                   "qa",    "--serial", "SN-PROG-7", "--part-number",
+                                   "ZBV-9", "--asset",  "0x010203"};
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -116,6 +118,16 @@ TEST(BvsimProgram, ServesInTheBackgroundTracesFramesAndCleansUpOnSigterm) {
     auto answer = client.Exchange(bvsim::MakeRequest(0x01, bvsim::kPoll));
     ASSERT_TRUE(answer);
     EXPECT_EQ(*answer, bvsim::MakeAnswer(0x01, {0x10}));
+    // The identification given on the command line, zero-padded in its fields.
+    auto id = client.Exchange(bvsim::MakeRequest(0x01, bvsim::kIdentification));
+    ASSERT_TRUE(id);
+    const Bytes data = DataOf(*id);
+    ASSERT_EQ(data.size(), 34u);
+    EXPECT_EQ(std::string(data.begin(), data.begin() + 5), "ZBV-9");
+    EXPECT_EQ(data[5], 0);
+    EXPECT_EQ(std::string(data.begin() + 15, data.begin() + 24), "SN-PROG-7");
+    EXPECT_EQ(Bytes(data.begin() + 24, data.begin() + 27), Bytes(3, 0));
+    EXPECT_EQ(Bytes(data.begin() + 27, data.end()), (Bytes{0, 0, 0, 0, 1, 2, 3}));
     ASSERT_TRUE(client.Write(bvsim::MakeRequest(0x03, bvsim::kPoll)));  // not its family
     EXPECT_FALSE(client.ReadFrame(200ms));
   }

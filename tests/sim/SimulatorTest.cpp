@@ -336,6 +336,28 @@ TEST_F(SimTest, UpdaterSequenceOnAddressOneWithAConfiguredBlockSize) {
   EXPECT_EQ(Bytes(fw.begin() + 0x7FF00, fw.end()), block);
 }
 
+TEST_F(SimTest, AfterAnUpdateTheUnitRestartsSilentThenComesBackInPowerUp) {
+  bvsim::Config config;
+  config.restartAfterUpdateMs = 700;
+  Boot(config);
+  ASSERT_EQ(Ask(bvsim::kReset), Bytes{0x00});  // the restart comes from the update only
+  EXPECT_EQ(Poll(), Bytes{0x13});
+  EXPECT_EQ(Ask(bvsim::kDownload, {bvsim::kDownloadStart}), Bytes{0x00});
+  const auto finished = std::chrono::steady_clock::now();
+  EXPECT_EQ(Ask(bvsim::kDownload, {bvsim::kDownloadFinish}), Bytes{0xE0});  // still answered
+  sim->ClearSent();
+  // Polled until it answers again: the first answer is power-up, and it comes no sooner than
+  // the restart; the polls before it were received and left unanswered.
+  Bytes back;
+  int polls = 0;
+  for (; back.empty() && polls < 100; ++polls) back = Poll();
+  EXPECT_EQ(back, Bytes{0x10});
+  EXPECT_GE(std::chrono::steady_clock::now() - finished, 700ms);
+  EXPECT_GT(polls, 1);
+  EXPECT_EQ(sim->SentFrames().size(), 1u);
+  EXPECT_EQ(Ask(bvsim::kIdentification).size(), 34u);
+}
+
 TEST_F(SimTest, ClientsMayCloseAndReopenWithoutStaleAnswers) {
   bvsim::Fault late;
   late.kind = bvsim::Fault::Late;
