@@ -24,6 +24,8 @@
 #include "UpdateSequence.h"
 #include "bvsim.h"
 
+using namespace velkup;
+
 namespace {
 
 using zelnet::test::HexImage;

@@ -6,6 +6,8 @@
 #include "Frames.h"
 #include "ImageFile.h"
 
+using namespace velkup;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static TImageMemory memory(kImageMemorySize, 0xFF);
   TMemorySource source(data, size);

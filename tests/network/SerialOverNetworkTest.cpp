@@ -26,6 +26,8 @@
 #include "HexWriter.h"
 #include "UpdateSequence.h"
 
+using namespace velkup;
+
 using namespace velkup::test;
 using zelnet::test::HexImage;
 using zelnet::test::PatternByte;

@@ -20,6 +20,8 @@
 #include "HexWriter.h"
 #include "SimSupport.h"
 
+using namespace velkup;
+
 using namespace velkup::test;
 using zelnet::test::HexImage;
 using zelnet::test::PatternByte;

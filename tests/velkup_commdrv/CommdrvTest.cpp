@@ -10,6 +10,8 @@
 #include "Commdrv.h"
 #include "PtyPeer.h"
 
+using namespace velkup;
+
 using namespace std::chrono_literals;
 using zelnet::test::PtyPeer;
 

@@ -19,6 +19,8 @@
 #include "SimSupport.h"
 #include "VelkupTestSupport.h"
 
+using namespace velkup;
+
 using namespace velkup::test;
 using zelnet::test::HexImage;
 using zelnet::test::PatternByte;

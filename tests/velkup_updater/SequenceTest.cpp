@@ -16,6 +16,8 @@
 #include "SimSupport.h"
 #include "UpdateSequence.h"
 
+using namespace velkup;
+
 using zelnet::test::HexImage;
 
 using namespace velkup::test;

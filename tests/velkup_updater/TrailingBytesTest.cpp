@@ -8,6 +8,8 @@
 #include "HexWriter.h"
 #include "ImageFile.h"
 
+using namespace velkup;
+
 using zelnet::test::HexImage;
 using zelnet::test::PatternByte;
 using zelnet::test::Record;

@@ -18,6 +18,8 @@
 #include "UpdateSequence.h"
 #include "VelkupTestSupport.h"
 
+using namespace velkup;
+
 using namespace velkup::test;
 
 namespace {

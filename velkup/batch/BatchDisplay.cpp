@@ -10,6 +10,8 @@
 #include <unistd.h>
 #endif
 
+namespace velkup {
+
 namespace {
 
 QString Elapsed(qint64 ms) {
@@ -220,3 +222,5 @@ QJsonObject BatchReportJson(const QString& file, const QString& sha256, const QS
   o["ports"] = portsJson;
   return o;
 }
+
+}  // namespace velkup

@@ -13,6 +13,8 @@
 
 #include "UpdateSequence.h"
 
+namespace velkup {
+
 class TBatchDisplay {
  public:
   TBatchDisplay(std::FILE* out, bool terminal, const QStringList& ports);
@@ -63,3 +65,5 @@ QString SummaryTable(const QStringList& ports, const std::vector<TRunReport>& ru
 // The report of --report: "file", "sha256" and one object per port in "ports".
 QJsonObject BatchReportJson(const QString& file, const QString& sha256, const QStringList& ports,
                             const std::vector<TRunReport>& runs);
+
+}  // namespace velkup

@@ -10,6 +10,8 @@
 #define VELKUP_BATCH_VERSION "0"
 #endif
 
+namespace velkup {
+
 QString BatchUsage() {
   return QStringLiteral(
       "usage: velkup-batch --port PORT [--port PORT ...] [--family qa|qb] [--baud 9600|19200]\n"
@@ -128,3 +130,5 @@ TBatchCommand ParseBatchOptions(const QStringList& args, TBatchOptions& o, QStri
   o.imageFile = positional[0];
   return TBatchCommand::Run;
 }
+
+}  // namespace velkup

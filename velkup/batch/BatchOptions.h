@@ -8,6 +8,8 @@
 #include <array>
 #include <cstdint>
 
+namespace velkup {
+
 struct TBatchOptions {
   QStringList ports;    // as given: "COM3" or a device path
   int bvTypeIndex = 1;  // 0 "qa" (address 0x01), 1 "qb" ("QB, QC", 0x03)
@@ -25,3 +27,5 @@ TBatchCommand ParseBatchOptions(const QStringList& args, TBatchOptions& options,
 
 QString BatchUsage();
 QString BatchVersion();
+
+}  // namespace velkup

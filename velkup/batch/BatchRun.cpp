@@ -5,6 +5,8 @@
 #include "BatchDisplay.h"
 #include "Commdrv.h"
 
+namespace velkup {
+
 TPortRun::TPortRun(int index, const QString& port, const TBatchOptions& options,
                    const TImageMemory& image, const QString& sha256, TBatchDisplay& display)
     : index_(index),
@@ -64,3 +66,5 @@ void TPortRun::Work() {
   report_ = sequence.LastReport();
   display_.PortDone(index_);
 }
+
+}  // namespace velkup

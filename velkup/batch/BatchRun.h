@@ -12,6 +12,8 @@
 #include "ImageFile.h"
 #include "UpdateSequence.h"
 
+namespace velkup {
+
 class TBatchDisplay;
 
 class TPortRun {
@@ -47,3 +49,5 @@ class TPortRun {
   TRunReport report_;
   QDateTime started_;
 };
+
+}  // namespace velkup

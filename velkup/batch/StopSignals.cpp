@@ -16,6 +16,8 @@
 #include <cstdio>
 #endif
 
+namespace velkup {
+
 namespace {
 
 #ifdef Q_OS_UNIX
@@ -79,3 +81,5 @@ bool StdoutIsTerminal() {
   return _isatty(_fileno(stdout)) != 0;
 #endif
 }
+
+}  // namespace velkup

@@ -5,6 +5,8 @@
 #include <QObject>
 #include <functional>
 
+namespace velkup {
+
 class TStopSignals : public QObject {
  public:
   explicit TStopSignals(std::function<void()> onStop);
@@ -22,3 +24,5 @@ class TStopSignals : public QObject {
 
 // Whether standard output is a terminal (progress lines are then redrawn in place).
 bool StdoutIsTerminal();
+
+}  // namespace velkup

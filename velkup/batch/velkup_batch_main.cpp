@@ -27,6 +27,7 @@ void Error(const QString& line) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  using namespace velkup;
   QCoreApplication app(argc, argv);
   TBatchOptions options;
   QString message;

@@ -13,6 +13,8 @@
 #include <termios.h>
 #endif
 
+namespace velkup {
+
 namespace {
 
 constexpr uint32_t kMinBufSize = 128;
@@ -408,3 +410,5 @@ void TCommDrv::TimerWndProc() {
   const uint32_t got = TakeAvailable(reinterpret_cast<char*>(receiveBuffer_.data()), waiting);
   if (got >= 1 && OnReceiveData) OnReceiveData(this, receiveBuffer_.data(), got);
 }
+
+}  // namespace velkup

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+namespace velkup {
+
 enum TBaudRate { brCustom, br9600, br14400, br19200, br28800, br38400, br57600, br115200 };
 enum TPortNumber { pnCustom, pnCOM1, pnCOM2, pnCOM3, pnCOM4, pnCOM5, pnCOM6, pnCOM7, pnCOM8 };
 enum TDataBits { db5BITS, db6BITS, db7BITS, db8BITS };
@@ -172,3 +174,5 @@ class TCommDrv : public QObject {
   uint32_t outBufSize_ = 2048;
   uint16_t pollingDelay_ = 5000;
 };
+
+}  // namespace velkup

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace velkup {
+
 uint16_t CalcCrc16(const uint8_t* frame, size_t length) {
   if (length == 0) length = size_t{frame[5]} * 256 + frame[6];
   uint16_t crc = 0;
@@ -52,3 +54,5 @@ void TStrayCollector::Add(uint8_t* buffer, size_t bufferSize, const uint8_t* dat
     expected = buffer[5] + 256 * buffer[6];
   if (count_ >= expected) count_ = 0;
 }
+
+}  // namespace velkup

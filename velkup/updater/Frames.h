@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace velkup {
+
 // The window's frame buffer: outgoing frames are built in it and stray received bytes
 // collected in it.
 inline constexpr size_t kFrameBufferSize = 2000;
@@ -61,3 +63,5 @@ class TStrayCollector {
  private:
   int32_t count_ = 0;
 };
+
+}  // namespace velkup

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <memory>
 
+namespace velkup {
+
 long TMemorySource::Read(char* into, size_t size) {
   const size_t n = std::min(size, size_ - pos_);
   if (n > 0) std::memcpy(into, data_ + pos_, n);
@@ -255,3 +257,5 @@ std::string DescribeLoadFailure(const std::string& fileName, const TLoadResult& 
   return "The image file " + fileName + " is damaged at line " + std::to_string(result.hex.line) +
          ": " + why + ". Nothing was sent.";
 }
+
+}  // namespace velkup

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace velkup {
+
 // Size of ImageMemory; offset = image address.
 inline constexpr uint32_t kImageMemorySize = 3'000'000;
 
@@ -96,3 +98,5 @@ TLoadResult LoadImageFile(const std::string& fileName, TImageMemory& memory,
 // The operator's message for a load that is not Ok, naming the file and, for a malformed line,
 // the line.
 std::string DescribeLoadFailure(const std::string& fileName, const TLoadResult& result);
+
+}  // namespace velkup

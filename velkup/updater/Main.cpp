@@ -15,6 +15,8 @@
 #include "UserDialogs.h"
 #include "ui_Main.h"
 
+namespace velkup {
+
 namespace {
 
 const QString kComPort = QStringLiteral("ComPort");
@@ -232,3 +234,5 @@ void TForm1::closeEvent(QCloseEvent* event) {
   FormClose();
   event->accept();
 }
+
+}  // namespace velkup

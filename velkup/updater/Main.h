@@ -12,12 +12,15 @@
 #include "UpdateHistory.h"
 
 class QFileDialog;
-class TCommDrv;
-class TUpdateSequence;
-class TUserDialogs;
 namespace Ui {
 class TForm1;
 }
+
+namespace velkup {
+
+class TCommDrv;
+class TUpdateSequence;
+class TUserDialogs;
 
 // Where the window keeps its settings: QSettings(NativeFormat, UserScope, "Velkup",
 // "Configuration"), that is $XDG_CONFIG_HOME/Velkup/Configuration.conf on Linux.
@@ -66,3 +69,5 @@ class TForm1 : public QWidget {
   bool closeAfterRun_ = false;
   TUpdateHistory history_;
 };
+
+}  // namespace velkup

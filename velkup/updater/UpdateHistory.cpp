@@ -8,6 +8,8 @@
 #include <QStandardPaths>
 #include <cstdio>
 
+namespace velkup {
+
 const char* ImageKey(TImage image) {
   switch (image) {
     case TImage::Encryption:
@@ -124,3 +126,5 @@ void TUpdateHistory::Record(const std::vector<THistoryEntry>& entries) const {
     std::fflush(stderr);
   }
 }
+
+}  // namespace velkup

@@ -10,6 +10,8 @@
 
 #include "UpdateSequence.h"
 
+namespace velkup {
+
 // The short names of the images, as velkup-batch takes them: "encryption", "bvcontrol",
 // "validation".
 const char* ImageKey(TImage image);
@@ -49,3 +51,5 @@ class TUpdateHistory {
  private:
   QString path_;
 };
+
+}  // namespace velkup

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace velkup {
+
 namespace {
 
 constexpr int kExchangePauseMs = 100;
@@ -263,3 +265,5 @@ TRunOutcome TUpdateSequence::Update(const TUpdateOptions& options, const uint8_t
   return anyFailed ? Finish(TRunOutcome::ImageFailed, kWriteError)
                    : Finish(TRunOutcome::Ready, kReady);
 }
+
+}  // namespace velkup

@@ -14,6 +14,8 @@
 #include "Frames.h"
 #include "ImageFile.h"
 
+namespace velkup {
+
 enum class TImage { Encryption, BVControl, Validation };
 
 struct TImageWindow {
@@ -156,3 +158,5 @@ class TUpdateSequence {
   TRunReport report_;
   qint64 startedMs_ = 0;
 };
+
+}  // namespace velkup

@@ -3,6 +3,8 @@
 #include <QFileDialog>
 #include <QMessageBox>
 
+namespace velkup {
+
 QString TUserDialogs::ExecOpenDialog(QFileDialog& dialog) {
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
   return dialog.selectedFiles().constFirst();
@@ -16,3 +18,5 @@ bool TUserDialogs::Confirm(QWidget* parent, const QString& text) {
   return QMessageBox::question(parent, QStringLiteral("Velkup"), text,
                                QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
 }
+
+}  // namespace velkup

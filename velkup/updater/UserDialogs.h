@@ -7,6 +7,8 @@
 class QFileDialog;
 class QWidget;
 
+namespace velkup {
+
 class TUserDialogs {
  public:
   virtual ~TUserDialogs() = default;
@@ -17,3 +19,5 @@ class TUserDialogs {
   // A question with Yes and No; true for Yes.
   virtual bool Confirm(QWidget* parent, const QString& text);
 };
+
+}  // namespace velkup

@@ -5,7 +5,7 @@
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  TForm1 form;
+  velkup::TForm1 form;
   form.show();
   return app.exec();
 }
