@@ -11,6 +11,7 @@
 
 #include "DeviceAnswers.h"
 #include "StatusText.h"
+#include "WindowChoices.h"
 
 namespace {
 

@@ -6,6 +6,7 @@
 
 #include "DeviceAnswers.h"
 #include "StatusText.h"
+#include "WindowChoices.h"
 
 using namespace velkor;
 using Bytes = std::vector<uint8_t>;
@@ -254,4 +255,11 @@ TEST(Barcode, ShowsTheChosenLengthButNeverMoreThanArrived) {
   EXPECT_EQ(BaudForIndex(0), 9600u);
   EXPECT_EQ(BaudForIndex(1), 19200u);
   EXPECT_EQ(BaudForIndex(-1), 19200u);
+}
+
+TEST(Crc32, AnswerBytesThreeToSixAsEightHexDigits) {
+  EXPECT_EQ(Crc32Line(Bytes{0x02, 0x03, 0x09, 0x00, 0x0A, 0xBC, 0xDE, 0x00, 0x00}),
+            "* CRC32 = 000ABCDE");
+  EXPECT_EQ(Crc32Line(Bytes{0x02, 0x03, 0x09, 0xFF, 0x01, 0x23, 0x45}), "* CRC32 = FF012345");
+  EXPECT_EQ(Crc32Line(Bytes{0x02, 0x03, 0x09, 0x7F}), "* CRC32 = 7F000000");
 }

@@ -1,6 +1,6 @@
 // The poll loop: Start Poll follows the validator through power-up, initialisation, idling and
 // bills to escrow, stack or return, writing each change into the log; Stop Poll and closing the
-// window. (Silence and time-outs are followed against bvsim in simulator_test.cpp.)
+// window. (Silence and time-outs are followed against bvsim in SimulatorTest.cpp.)
 #include <gtest/gtest.h>
 
 #include <QCheckBox>

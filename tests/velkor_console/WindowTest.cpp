@@ -17,6 +17,7 @@
 #include "About.h"
 #include "ConsoleRig.h"
 #include "HelpWindow.h"
+#include "ProgressBarSteps.h"
 #include "ui_About.h"
 #include "ui_Mainunit.h"
 
@@ -302,4 +303,25 @@ TEST(MainWindow, AboutAndHelpAndTheirScreenshots) {
   EXPECT_TRUE(about.grab().save(dir + "/velkor_about.png"));
   about.hide();
   EXPECT_TRUE(form->HelpWindow->grab().save(dir + "/velkor_help.png"));
+}
+
+TEST(ProgressBar, ShowsPositionsBeyondTheMaximumAsFull) {
+  QProgressBar bar;
+  bar.setRange(0, 100);
+  velkor::TProgressBarSteps steps(bar);
+  steps.SetMax(3);
+  steps.SetPosition(0);
+  for (int i = 0; i < 5; ++i) steps.Step();
+  EXPECT_EQ(steps.Position(), 5);
+  EXPECT_EQ(bar.maximum(), 3);
+  EXPECT_EQ(bar.value(), 3);
+  steps.SetPosition(0);
+  EXPECT_EQ(bar.value(), 0);
+
+  // A maximum of 0 (a file under 1000 bytes) shows an empty or full bar, never a busy one.
+  steps.SetMax(0);
+  EXPECT_GT(bar.maximum(), bar.minimum());
+  EXPECT_EQ(bar.value(), 0);
+  steps.Step();
+  EXPECT_EQ(bar.value(), bar.maximum());
 }

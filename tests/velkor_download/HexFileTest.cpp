@@ -2,13 +2,11 @@
 // record types and banks, the wrap past 0xFFFF, page and block counts, and progress.
 #include <gtest/gtest.h>
 
-#include <QProgressBar>
 #include <algorithm>
 #include <vector>
 
 #include "HexFile.h"
 #include "HexTestSupport.h"
-#include "ProgressBarSteps.h"
 
 using namespace velkor;
 using velkor::test::Load;
@@ -321,25 +319,4 @@ TEST(HexProgress, PassesStepOncePerLine) {
   EXPECT_EQ(LoadHexImage(file, *image, state, load), HexLoadResult::Ok);
   EXPECT_EQ(load.maxima, std::vector<int>{100});  // size / 45
   EXPECT_EQ(load.current, 101);
-}
-
-TEST(HexProgress, ProgressBarShowsPositionsBeyondTheMaximumAsFull) {
-  QProgressBar bar;
-  bar.setRange(0, 100);
-  TProgressBarSteps steps(bar);
-  steps.SetMax(3);
-  steps.SetPosition(0);
-  for (int i = 0; i < 5; ++i) steps.Step();
-  EXPECT_EQ(steps.Position(), 5);
-  EXPECT_EQ(bar.maximum(), 3);
-  EXPECT_EQ(bar.value(), 3);
-  steps.SetPosition(0);
-  EXPECT_EQ(bar.value(), 0);
-
-  // A maximum of 0 (a file under 1000 bytes) shows an empty or full bar, never a busy one.
-  steps.SetMax(0);
-  EXPECT_GT(bar.maximum(), bar.minimum());
-  EXPECT_EQ(bar.value(), 0);
-  steps.Step();
-  EXPECT_EQ(bar.value(), bar.maximum());
 }

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "Frame.h"
+#include "HexText.h"
+
 namespace velkor {
 
 namespace {
@@ -26,15 +29,8 @@ std::string FieldText(std::span<const uint8_t> data, size_t offset, size_t width
 }  // namespace
 
 std::span<const uint8_t> AnswerData(std::span<const uint8_t> buffer) {
-  if (buffer.size() < 3) return {};
-  size_t length = buffer[2];
-  size_t first = 3;
-  if (length == 0) {
-    if (buffer.size() < 5) return {};
-    length = size_t{buffer[3]} * 256 + buffer[4];
-    first = 5;
-  }
-  length = std::min(length, buffer.size());
+  const size_t length = std::min(AnswerFrameLength(buffer), buffer.size());
+  const size_t first = buffer.size() > 2 && buffer[2] == 0 ? 5 : 3;
   if (length < first + 2) return {};
   return buffer.subspan(first, length - 2 - first);
 }
@@ -112,35 +108,15 @@ std::string MaskLine(std::span<const uint8_t> data, size_t offset) {
   return line;
 }
 
-bool ParseBitEdits(const std::array<std::string_view, 3>& texts, std::array<uint8_t, 3>& bytes) {
-  std::array<uint8_t, 3> parsed{};
-  for (size_t b = 0; b < 3; ++b) {
-    uint8_t value = 0;
-    for (size_t c = 0; c < 8; ++c) {
-      const char ch = c < texts[b].size() ? texts[b][c] : '\0';
-      if (ch == '1') {
-        value |= static_cast<uint8_t>(0x80 >> c);
-      } else if (ch != '0') {
-        return false;
-      }
-    }
-    parsed[b] = value;
-  }
-  bytes = parsed;
-  return true;
-}
-
-int BarcodeLength(int itemIndex) {
-  return 2 * itemIndex + 6;
-}
-
 std::string BarcodeLine(std::span<const uint8_t> data, int length) {
   const size_t count = length > 0 ? std::min(static_cast<size_t>(length), data.size()) : 0;
   return "BarCode: " + ShownChars(data.first(count)) + ";";
 }
 
-uint32_t BaudForIndex(int itemIndex) {
-  return itemIndex == 0 ? 9600 : 19200;
+std::string Crc32Line(std::span<const uint8_t> answer) {
+  std::string line = "* CRC32 = ";
+  for (size_t i = 3; i <= 6; ++i) AppendHex(line, DataByte(answer, i), 2);
+  return line;
 }
 
 }  // namespace velkor

@@ -1,7 +1,6 @@
-// Decoding of the validator's answers to the console's commands into log text, and the reading of
-// the window's choices (bit-mask edits, barcode length, baud rate) into request bytes. Plain logic:
-// every function reads only the bytes it is given, so a short answer never makes it read further.
-// Texts are Latin-1: each answer byte shown as a character is one char of the result.
+// Decoding of the validator's answers to the console's commands into log text. Plain logic: every
+// function reads only the bytes it is given, so a short answer never makes it read further. Texts
+// are Latin-1: each answer byte shown as a character is one char of the result.
 #pragma once
 
 #include <array>
@@ -9,14 +8,13 @@
 #include <cstdint>
 #include <span>
 #include <string>
-#include <string_view>
 
 #include "StatusText.h"
 
 namespace velkor {
 
 // The data bytes of a complete answer held in `buffer` from byte 0: bytes 3 to L-3 for a frame of
-// total length L (byte 2), or bytes 5 to L-3 for the extended form (byte 2 = 0, L in bytes 3-4).
+// total length L, or bytes 5 to L-3 for the extended form (L as AnswerFrameLength reads it).
 // Bounded by the buffer: the check code and anything behind the answer are never part of it.
 std::span<const uint8_t> AnswerData(std::span<const uint8_t> buffer);
 
@@ -55,17 +53,11 @@ std::array<std::string, 3> IdentificationLines(std::span<const uint8_t> data);
 // Three mask bytes from data byte `offset` on, bit 7 first: "1000.0000--0000.0000--0000.0001".
 std::string MaskLine(std::span<const uint8_t> data, size_t offset);
 
-// Three 8-character "0"/"1" texts into three bytes, first character bit 7. False when any text has
-// fewer than 8 characters or a character other than '0' and '1' among its first 8.
-bool ParseBitEdits(const std::array<std::string_view, 3>& texts, std::array<uint8_t, 3>& bytes);
-
-// Number of barcode characters for the item index of the barcode-length box (4 with none chosen).
-int BarcodeLength(int itemIndex);
-
 // "BarCode: ", at most `length` answer data bytes as characters, then ";".
 std::string BarcodeLine(std::span<const uint8_t> data, int length);
 
-// Baud rate for the item index of the baud-rate box: 9600 for item 0, 19200 otherwise.
-uint32_t BaudForIndex(int itemIndex);
+// "* CRC32 = " and answer bytes 3-6 of the answer buffer (byte 3 most significant) as eight
+// upper-case hex digits; bytes the buffer lacks read as 0.
+std::string Crc32Line(std::span<const uint8_t> answer);
 
 }  // namespace velkor

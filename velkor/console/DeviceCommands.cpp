@@ -2,21 +2,9 @@
 
 #include <algorithm>
 
-#include "DownloadFrames.h"
-#include "FirmwareDownload.h"
 #include "Frame.h"
 
 namespace velkor {
-
-bool ParseBitTexts(const std::array<QString, 3>& texts, std::array<uint8_t, 3>& bytes) {
-  std::array<QByteArray, 3> latin1;
-  std::array<std::string_view, 3> views;
-  for (size_t i = 0; i < 3; ++i) {
-    latin1[i] = texts[i].toLatin1();
-    views[i] = std::string_view(latin1[i].constData(), static_cast<size_t>(latin1[i].size()));
-  }
-  return ParseBitEdits(views, bytes);
-}
 
 namespace {
 
@@ -24,6 +12,7 @@ namespace {
 constexpr size_t kRequestData = 4;
 // The CRC32 answer: sync, address, length, four value bytes, check code.
 constexpr size_t kCrc32AnswerSize = 9;
+constexpr int kCrc32Ticks = 60;
 
 QString Latin1(const std::string& text) {
   return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));

@@ -15,10 +15,6 @@ namespace velkor {
 
 inline const QString kTextResetDone = QStringLiteral("The Reset-soft is executed successfully!");
 
-// ParseBitEdits over the texts of three edits; a character outside Latin-1 turns into '?', which
-// is refused like any other wrong character.
-bool ParseBitTexts(const std::array<QString, 3>& texts, std::array<uint8_t, 3>& bytes);
-
 class TDeviceCommands {
  public:
   // `names` is the bill-name table that Get Bill Table fills and status lines read.

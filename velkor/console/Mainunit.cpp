@@ -4,7 +4,6 @@
 #include <QStyle>
 #include <QTimer>
 
-#include "DeviceAnswers.h"
 #include "HelpWindow.h"
 #include "ItemChoice.h"
 #include "ProgressBarSteps.h"

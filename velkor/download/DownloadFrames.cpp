@@ -9,18 +9,6 @@ constexpr std::size_t kRequestSize = 7;
 
 }  // namespace
 
-std::string_view DownloadResultLine(DownloadResult result) {
-  switch (result) {
-    case dlOk:
-      return "Proramming - OK!";
-    case dlHexError:
-      return "ERROR HEX-FILE!!!";
-    case dlExchangeError:
-      break;
-  }
-  return "ERROR exchange with BV!!!";
-}
-
 std::size_t BuildDownloadRequest(std::uint8_t subCode, std::span<std::uint8_t> frame) {
   if (frame.size() < kRequestSize) return 0;
   frame[4] = subCode;
@@ -59,17 +47,6 @@ bool IsDownloadAnswer(int length, std::span<const std::uint8_t> answer) {
 
 bool IsDownloadAccepted(int length, std::span<const std::uint8_t> answer) {
   return IsDownloadAnswer(length, answer) && answer.size() > 3 && answer[3] == kDownloadAccepted;
-}
-
-std::string Crc32Line(std::span<const std::uint8_t> answer) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string line = "* CRC32 = ";
-  for (std::size_t i = 3; i <= 6; ++i) {
-    const std::uint8_t b = i < answer.size() ? answer[i] : 0;
-    line += kDigits[b >> 4];
-    line += kDigits[b & 0xF];
-  }
-  return line;
 }
 
 }  // namespace velkor

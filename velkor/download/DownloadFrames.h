@@ -1,6 +1,5 @@
-// The download's own frames and texts: the Download sub-command requests, the block frame built
-// from the firmware image, the block size the validator reports, the acceptance of an answer, the
-// CRC32 line, and the log lines of the download.
+// The download's own frames: the Download sub-command requests, the block frame built from the
+// firmware image, the block size the validator reports and the acceptance of an answer.
 //
 // Plain C++ without Qt; every frame is sealed by the link's SealRequest.
 #pragma once
@@ -8,8 +7,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <string>
-#include <string_view>
 
 #include "Frame.h"
 #include "HexFile.h"
@@ -29,22 +26,6 @@ enum DownloadSubCode : std::uint8_t {
   DownloadWriteBlock = 0x02,
   DownloadFinish = 0x03,
 };
-
-enum DownloadResult : int { dlOk = 0, dlExchangeError = 1, dlHexError = 2 };
-
-// Log lines of the download and the CRC32 button.
-inline constexpr std::string_view kTextDownloadExecuted = "The Download-command is executed";
-inline constexpr std::string_view kTextDownloadModeError = "The ERROR exchange in Download mode";
-inline constexpr std::string_view kTextDownloadMode = "Download mode";
-inline constexpr std::string_view kTextHexFileOk = "HEX-FILE - OK!";
-inline constexpr std::string_view kTextPreparation = "Preparation data...";
-inline constexpr std::string_view kTextPreparationOk = "** OK.";
-inline constexpr std::string_view kTextProgramming = "Programming data to BV...";
-inline constexpr std::string_view kTextNotHexFile = "ERROR";  // the modal box's message
-
-// The log line for a download result: "Proramming - OK!", "ERROR exchange with BV!!!" or
-// "ERROR HEX-FILE!!!".
-std::string_view DownloadResultLine(DownloadResult result);
 
 // Fills a 7-byte sub-command request 02 03 07 50 <sub-code> <check code> into frame. Returns 7,
 // or 0 when the frame is shorter.
@@ -71,8 +52,5 @@ bool IsDownloadAccepted(int length, std::span<const std::uint8_t> answer);
 // Whether the answer to DownloadStart or DownloadQueryBlockSize is good: a positive length and
 // byte 0 = 0x02.
 bool IsDownloadAnswer(int length, std::span<const std::uint8_t> answer);
-
-// "* CRC32 = " and answer bytes 3-6 (byte 3 most significant) as eight upper-case hex digits.
-std::string Crc32Line(std::span<const std::uint8_t> answer);
 
 }  // namespace velkor

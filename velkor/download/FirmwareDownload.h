@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "DownloadFrames.h"
+#include "DownloadTexts.h"
 #include "HexFile.h"
 #include "ZelnetLink.h"
 
@@ -26,7 +27,6 @@ inline constexpr int kDownloadStartTicks = 50;
 inline constexpr int kDownloadQueryTicks = 50;
 inline constexpr int kDownloadBlockTicks = 150;
 inline constexpr int kDownloadFinishTicks = 100;
-inline constexpr int kCrc32Ticks = 60;
 // The 400 ms pause (window events processed) between the Download command and DownloadStart.
 inline constexpr int kDownloadModeDelayMs = 400;
 // The blocking pause before the block-size query, every block attempt and the finish, and after

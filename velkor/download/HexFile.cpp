@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "HexText.h"
+
 namespace velkor {
 namespace {
 
@@ -17,10 +19,8 @@ constexpr std::size_t kRecordOverhead = 5;
 constexpr std::size_t kMaxDataBytes = 16;
 
 std::string Hex(unsigned value, int digits) {
-  static const char kDigits[] = "0123456789ABCDEF";
   std::string text = "0x";
-  for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4)
-    text += kDigits[(value >> shift) & 0xF];
+  AppendHex(text, value, digits);
   return text;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "Crc.h"
+#include "HexText.h"
 
 namespace velkor {
 
@@ -101,14 +102,12 @@ size_t BuildFrame(uint8_t code, std::span<uint8_t> frame) {
 }
 
 std::string TraceLine(std::string_view prefix, std::span<const uint8_t> buffer) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
   std::string line(prefix);
   if (buffer.size() < 3) return line;
   const size_t count = std::min<size_t>(buffer[2], buffer.size());
   line.reserve(line.size() + count * 4);
   for (size_t i = 0; i < count; ++i) {
-    line += kHex[buffer[i] >> 4];
-    line += kHex[buffer[i] & 0x0F];
+    AppendHex(line, buffer[i], 2);
     line += ", ";
   }
   return line;

@@ -16,16 +16,6 @@ struct TDcb {
   uint8_t RtsControl = 0;  // 0 = RTS low, 1 = RTS high
 };
 
-// Read and write time-outs in milliseconds, kept with the line settings. Reads of one byte wait at
-// most about ReadTotalTimeoutConstant ms.
-struct TCommTimeouts {
-  uint32_t ReadIntervalTimeout = 0;
-  uint32_t ReadTotalTimeoutMultiplier = 0;
-  uint32_t ReadTotalTimeoutConstant = 0;
-  uint32_t WriteTotalTimeoutMultiplier = 0;
-  uint32_t WriteTotalTimeoutConstant = 0;
-};
-
 class SerialLine {
  public:
   virtual ~SerialLine() = default;

@@ -43,7 +43,6 @@ bool TComPort::OpenPort(char digit, uint32_t baud) {
   Dcb.StopBits = 0;
   Dcb.RtsControl = 0;
   if (!line->SetState(Dcb)) return false;
-  Timeouts = TCommTimeouts{kByteWaitMs, 0, kByteWaitMs, 0, 0};
   PortHandle = std::move(line);
   return true;
 }

@@ -11,7 +11,6 @@
 #include <span>
 
 #include "AnswerAssembler.h"
-#include "Crc.h"
 #include "SerialLine.h"
 
 namespace velkor {
@@ -29,7 +28,6 @@ class TComPort {
   ~TComPort();
 
   TDcb Dcb;
-  TCommTimeouts Timeouts;
 
   // How a device path is opened. Defaults to a real serial port; tests may wrap it.
   using LineOpener = std::function<std::unique_ptr<SerialLine>(const QString& path)>;

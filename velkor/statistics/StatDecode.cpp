@@ -99,19 +99,6 @@ std::vector<TStatNode> Samples20(std::span<const std::uint8_t> block, std::size_
 
 }  // namespace
 
-std::span<const std::string_view> StatCounterCaptions(std::size_t group) {
-  switch (group) {
-    case 0:
-      return kStat10000Counters;
-    case 1:
-      return kStat500Counters;
-    case 2:
-      return kStat50Counters;
-    default:
-      return {};
-  }
-}
-
 std::uint32_t ReadLe(std::span<const std::uint8_t> answer, std::size_t offset, int width) {
   const std::size_t bytes = width == 2 ? 2 : 4;
   std::uint32_t value = 0;
@@ -179,7 +166,7 @@ TStatisticsTree DecodeStatistics(std::span<const std::uint8_t> block) {
 
   // Samples based on 10000 inserted bills.
   auto& g10000 = tree.Groups[0];
-  g10000.resize(kStat10000Counters.size());
+  g10000.resize(kStatGroupCounters[0]);
   g10000[0] = Samples10000(block, 0, 2);
   for (std::size_t c = 1; c <= 4; ++c) {
     for (std::size_t d = 0; d < n; ++d) {
@@ -188,25 +175,25 @@ TStatisticsTree DecodeStatistics(std::span<const std::uint8_t> block) {
   }
   g10000[5] = Samples10000(block, 162, 2);
   g10000[6] = Samples10000(block, 164, 2);
-  for (std::size_t c = 7; c < kStat10000Counters.size(); ++c) {
+  for (std::size_t c = 7; c < kStatGroupCounters[0]; ++c) {
     g10000[c] = Samples10000(block, 166 + (c - 7), 1);
   }
 
   // Samples based on 500 inserted bills.
   auto& g500 = tree.Groups[1];
-  g500.resize(kStat500Counters.size());
+  g500.resize(kStatGroupCounters[1]);
   for (std::size_t d = 0; d < n; ++d) {
     g500[0].push_back(
         {labels[d], Samples20(block, kStatSample500Offset + 2 * d, kStatSample500Size, 2)});
     g500[1].push_back(
         {labels[d], Samples20(block, kStatSample500Offset + 40 + d, kStatSample500Size, 1)});
   }
-  for (std::size_t c = 2; c < kStat500Counters.size(); ++c) {
+  for (std::size_t c = 2; c < kStatGroupCounters[1]; ++c) {
     g500[c] = Samples20(block, kStatSample500Offset + 60 + (c - 2), kStatSample500Size, 1);
   }
 
   // Samples based on 50 inserted bills.
-  tree.Groups[2].resize(kStat50Counters.size());
+  tree.Groups[2].resize(kStatGroupCounters[2]);
   tree.Groups[2][0] = Samples20(block, kStatSample50Offset, 1, 1);
   return tree;
 }

@@ -1,5 +1,6 @@
 // The validator's statistics block (answer to command 0x60): field layout, the text made from
-// every field, and the nodes that go under each preset node of the statistics tree.
+// every field, and the nodes that go under each preset node of the statistics tree. The request
+// that brings the block is StatisticsRequest's.
 //
 // Plain C++ without Qt. Offsets count from the answer frame's first byte. Every read is bounded
 // by the buffer given: bytes beyond it read as 0, so any buffer (the 10,000-byte answer buffer,
@@ -11,19 +12,9 @@
 #include <cstdint>
 #include <span>
 #include <string>
-#include <string_view>
 #include <vector>
 
-#include "Frame.h"
-
 namespace velkor {
-
-inline constexpr int kStatisticsTicks = 10000;  // answer time-out, ticks of 10 ms
-// Sent (its outcome ignored) after a block that fails its check.
-inline constexpr std::uint8_t kStatisticsRejectCommand = 0x62;
-inline constexpr int kStatisticsRejectTicks = 30;
-inline constexpr std::string_view kTextStatisticsExecuted =
-    "The Read Statistic-command is executed";
 
 inline constexpr std::size_t kStatisticsAnswerSize = 10000;
 inline constexpr std::uint8_t kStatisticsType = 5;
@@ -42,58 +33,14 @@ inline constexpr std::size_t kStatSample10000Size = 179;
 inline constexpr std::size_t kStatSample10000Records = 16;  // 0-14 samples, 15 the current one
 inline constexpr std::size_t kStatSample500Offset = 2901;
 inline constexpr std::size_t kStatSample500Size = 66;
-inline constexpr std::size_t kStatSample500Records = 20;
 inline constexpr std::size_t kStatSample50Offset = 4221;
-inline constexpr std::size_t kStatSample50Records = 20;
 inline constexpr std::size_t kStatDenominationOffset = 4241;
 inline constexpr std::size_t kStatDenominationSize = 5;
 inline constexpr std::size_t kStatCurrencyOffset = 4341;
 inline constexpr std::size_t kStatCurrencyWidth = 20;
-// A frame carrying exactly these fields, check code included.
-inline constexpr std::size_t kStatBlockFrameSize = 4363;
 
-// Captions of the preset nodes of the statistics tree: three groups, each with its counters.
-inline constexpr std::array<std::string_view, 3> kStatGroupCaptions = {
-    "Samples based on 10000 inserted bills",
-    "Samples based on 500 inserted bills",
-    "Samples based on 50 inserted bills",
-};
-inline constexpr std::array<std::string_view, 20> kStat10000Counters = {
-    "Number of inserted bills",
-    "Number of accepted bills",
-    "Number of rejected bills by optical test",
-    "Number of rejected bills by magnetic test",
-    "Number of rejected bills by capacitance test",
-    "Number of unrecognized bills",
-    "Number of rejected bills by length error",
-    "Number of Magnetic channel failures",
-    "Number of Optical channel failures",
-    "Number of Transport mech failures",
-    "Number of Stacking mech failures",
-    "Number of Aligning mech failures",
-    "Number of jams in cassette",
-    "Number of jams at entrance sensor",
-    "Number of jams at both entrance and aligning sensors",
-    "Number of jams at aligning sensor",
-    "Number of jams at both aligning and optical sensors",
-    "Number of jams at optical sensor",
-    "Number of jams at both optical and exit sensors",
-    "Number of jams at exit sensor",
-};
-inline constexpr std::array<std::string_view, 8> kStat500Counters = {
-    "Number of accepted bills",
-    "Number of rejected bills by verification",
-    "Total number of rejected bills by optical test",
-    "Total number of rejected bills by magnetic test",
-    "Total number of rejected bills by capacitance test",
-    "Number of jams at bezel",
-    "Number of jams at transport path",
-    "Total number of jams",
-};
-inline constexpr std::array<std::string_view, 1> kStat50Counters = {"Total number of jams"};
-
-// The counter captions of group g (0, 1 or 2).
-std::span<const std::string_view> StatCounterCaptions(std::size_t group);
+// How many counters each group of the statistics tree has: 10000, 500 and 50 inserted bills.
+inline constexpr std::array<std::size_t, 3> kStatGroupCounters = {20, 8, 1};
 
 // One node below a preset node: a sample, or a denomination label with its samples.
 struct TStatNode {

@@ -5,6 +5,8 @@
 
 #include "ui_Statformunit.h"
 
+namespace velkor {
+
 TStatisticForm::TStatisticForm(QWidget* parent)
     : QDialog(parent), ui(std::make_unique<Ui::TStatisticForm>()) {
   ui->setupUi(this);
@@ -46,3 +48,5 @@ void TStatisticForm::RemoveFilledNodes() {
     for (int c = 0; c < group->childCount(); ++c) qDeleteAll(group->child(c)->takeChildren());
   }
 }
+
+}  // namespace velkor

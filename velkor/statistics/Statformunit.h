@@ -15,6 +15,8 @@ namespace Ui {
 class TStatisticForm;
 }
 
+namespace velkor {
+
 class TStatisticForm : public QDialog {
   Q_OBJECT
 
@@ -36,3 +38,5 @@ class TStatisticForm : public QDialog {
   std::unique_ptr<Ui::TStatisticForm> ui;
   std::array<QTreeWidgetItem*, 3> groups_{};
 };
+
+}  // namespace velkor

@@ -7,19 +7,21 @@
 #include "StatDecode.h"
 #include "Statformunit.h"
 
+namespace velkor {
+
 namespace {
 
-QTreeWidgetItem* MakeNode(const velkor::TStatNode& node) {
+QTreeWidgetItem* MakeNode(const TStatNode& node) {
   auto* item = new QTreeWidgetItem(QStringList{QString::fromStdString(node.Text)});
-  for (const velkor::TStatNode& child : node.Children) item->addChild(MakeNode(child));
+  for (const TStatNode& child : node.Children) item->addChild(MakeNode(child));
   return item;
 }
 
 }  // namespace
 
 void FillStatisticsTree(TStatisticForm& form, const std::uint8_t* block, std::size_t size) {
-  const velkor::TStatisticsTree tree = velkor::DecodeStatistics(
-      block ? std::span<const std::uint8_t>(block, size) : std::span<const std::uint8_t>());
+  const TStatisticsTree tree = DecodeStatistics(block ? std::span<const std::uint8_t>(block, size)
+                                                      : std::span<const std::uint8_t>());
   QTreeWidget* view = form.TreeView1();
   view->setUpdatesEnabled(false);
   form.RemoveFilledNodes();
@@ -33,9 +35,11 @@ void FillStatisticsTree(TStatisticForm& form, const std::uint8_t* block, std::si
       QTreeWidgetItem* counter = form.CounterNode(g, c);
       if (!counter) continue;
       QList<QTreeWidgetItem*> children;
-      for (const velkor::TStatNode& node : tree.Groups[g][c]) children.append(MakeNode(node));
+      for (const TStatNode& node : tree.Groups[g][c]) children.append(MakeNode(node));
       counter->addChildren(children);
     }
   }
   view->setUpdatesEnabled(true);
 }
+
+}  // namespace velkor

@@ -8,6 +8,15 @@
 
 namespace velkor {
 
+namespace {
+
+constexpr int kStatisticsTicks = 10000;  // answer time-out, ticks of 10 ms
+// Sent (its outcome ignored) after a block that fails its check.
+constexpr std::uint8_t kStatisticsRejectCommand = 0x62;
+constexpr int kStatisticsRejectTicks = 30;
+
+}  // namespace
+
 StatisticsOutcome TStatisticsRequest::Run() {
   answer_.assign(kStatisticsAnswerSize, 0);
   const int result = link_.SendCommand(kCmdRequestStatistics, answer_, kStatisticsTicks);
@@ -31,8 +40,7 @@ std::span<const std::uint8_t> TStatisticsRequest::Block() const {
 
 QString TStatisticsRequest::OutcomeLine(StatisticsOutcome outcome) {
   if (outcome == StatisticsOutcome::Ok) {
-    return QString::fromUtf8(kTextStatisticsExecuted.data(),
-                             static_cast<qsizetype>(kTextStatisticsExecuted.size()));
+    return QStringLiteral("The Read Statistic-command is executed");
   }
   return outcome == StatisticsOutcome::NotCorrect ? kTextBadStatistics : QString();
 }
