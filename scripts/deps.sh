@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests, the fuzz targets and the package checks need
 # (CPack's dpkg tools, lintian, the desktop and AppStream validators, rsvg-convert for the icons,
-# ser2net and socat for the serial-over-network test), skipping those already present. Runs
+# ser2net, socat, openssl and python3-serial for the network tests; gensio and the libraries its
+# pkg-config line links for the port library), skipping those already present. Runs
 # apt-get through sudo when not root.
 set -euo pipefail
 
@@ -13,7 +14,8 @@ packages=(
   binutils srecord
   fontconfig fonts-dejavu-core fonts-liberation2
   dpkg-dev file lintian desktop-file-utils appstream librsvg2-bin
-  ser2net socat
+  ser2net socat openssl python3-serial
+  libgensio-dev libwrap0-dev libnsl-dev
 )
 
 missing=()

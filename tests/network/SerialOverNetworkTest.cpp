@@ -3,27 +3,16 @@
 // through the chain and Velkor's start-up search finds the validator there, though the RTS pulse
 // of its bus reset never crosses the network. Skipped when ser2net or socat is not installed.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/prctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QFileInfo>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QThread>
-#include <csignal>
 #include <fstream>
 #include <memory>
 
 #include "../velkup_updater/SimSupport.h"
 #include "ConsoleRig.h"
 #include "HexWriter.h"
+#include "Ser2netRig.h"
 #include "UpdateSequence.h"
 
 using namespace velkup;
@@ -31,126 +20,23 @@ using namespace velkup;
 using namespace velkup::test;
 using zelnet::test::HexImage;
 using zelnet::test::PatternByte;
+using zelnet::test::Ser2net;
 
 namespace {
 
-// Waits until `ready` holds, processing events, for at most `ms`.
-bool WaitFor(const std::function<bool()>& ready, int ms) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!ready()) {
-    if (clock.elapsed() > ms) return false;
-    QCoreApplication::processEvents();
-    QThread::msleep(20);
-  }
-  return true;
-}
-
-// A TCP port on 127.0.0.1 that was free a moment ago.
-int FreeLoopbackPort() {
-  const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t n = sizeof a;
-  int port = 0;
-  if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-      ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &n) == 0) {
-    port = ntohs(a.sin_port);
-  }
-  ::close(s);
-  return port;
-}
-
-bool Accepts(int port) {
-  const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  const bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-  ::close(s);
-  return ok;
-}
-
-// ser2net serving `device` on 127.0.0.1, and socat's pty in front of it at LocalPath().
-class NetworkChain {
- public:
-  static bool Available() {
-    return !QStandardPaths::findExecutable("ser2net").isEmpty() &&
-           !QStandardPaths::findExecutable("socat").isEmpty();
-  }
-
-  // Starts both; false with the reason in `error`.
-  bool Start(const std::string& device, QString& error) {
-    port_ = FreeLoopbackPort();
-    if (port_ == 0) return error = "no free port on 127.0.0.1", false;
-    const QString config = dir_.filePath("ser2net.yaml");
-    QFile yaml(config);
-    if (!yaml.open(QIODevice::WriteOnly)) return error = yaml.errorString(), false;
-    yaml.write(QStringLiteral("connection: &bench\n"
-                              "  accepter: tcp,127.0.0.1,%1\n"
-                              "  connector: serialdev,%2,19200n81,local\n"
-                              "  options:\n"
-                              "    kickolduser: true\n")
-                   .arg(port_)
-                   .arg(QString::fromStdString(device))
-                   .toUtf8());
-    yaml.close();
-    Prepare(ser2net_);
-    ser2net_.start("ser2net", {"-n", "-u", "-c", config, "-P", dir_.filePath("ser2net.pid")});
-    if (!WaitFor([&] { return Accepts(port_); }, 10000)) {
-      return error = "ser2net does not listen: " + QString::fromLocal8Bit(ser2net_.readAll()),
-             false;
-    }
-    Prepare(socat_);
-    socat_.start("socat", {QStringLiteral("pty,link=%1,raw,echo=0").arg(LocalPath()),
-                           QStringLiteral("tcp:127.0.0.1:%1").arg(port_)});
-    if (!WaitFor([&] { return QFileInfo::exists(LocalPath()); }, 10000)) {
-      return error = "socat makes no pty: " + QString::fromLocal8Bit(socat_.readAll()), false;
-    }
-    return true;
-  }
-
-  // Both end with the test, even one that crashes.
-  static void Prepare(QProcess& p) {
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-  }
-
-  QString LocalPath() const { return dir_.filePath("com"); }
-  bool Running() const {
-    return ser2net_.state() == QProcess::Running && socat_.state() == QProcess::Running;
-  }
-
-  ~NetworkChain() {
-    for (QProcess* p : {&socat_, &ser2net_}) {
-      if (p->state() == QProcess::NotRunning) continue;
-      p->terminate();
-      if (!p->waitForFinished(3000)) {
-        p->kill();
-        p->waitForFinished(3000);
-      }
-    }
-  }
-
- private:
-  QTemporaryDir dir_;
-  int port_ = 0;
-  QProcess ser2net_;
-  QProcess socat_;
-};
-
+// bvsim behind ser2net's raw TCP port, and socat's pty in front of it.
 struct SerialOverNetwork : ::testing::Test {
   bvsim::Simulator sim{VelkupValidator()};
-  std::unique_ptr<NetworkChain> chain;
+  std::unique_ptr<Ser2net> chain;
 
   void SetUp() override {
-    if (!NetworkChain::Available()) GTEST_SKIP() << "ser2net or socat is not installed";
+    if (!Ser2net::Available()) GTEST_SKIP() << "ser2net, socat or openssl is not installed";
     ASSERT_TRUE(sim.Start()) << sim.LastError();
-    chain = std::make_unique<NetworkChain>();
+    chain = std::make_unique<Ser2net>();
+    const int raw = chain->Add(sim.SlavePath(), Ser2net::Kind::Raw, "19200n81");
     QString error;
-    ASSERT_TRUE(chain->Start(sim.SlavePath(), error)) << error.toStdString();
+    ASSERT_TRUE(chain->Start(error)) << error.toStdString();
+    ASSERT_TRUE(chain->StartSocat(raw, error)) << error.toStdString();
   }
 };
 
