@@ -350,6 +350,7 @@ TEST(BatchOptions, TheCommandLineIsCheckedBeforeAnythingIsSent) {
       {"--port", "COM1", "--port", "COM1", "f.vkf"},
       {"--port", "COM1", "--speed", "9600", "f.vkf"},
       {"--port", "COM1", "f.vkf", "--report"},
+      {"--port", "COM1", "--family", "qa", "--family=qb", "f.vkf"},
   };
   for (const QStringList& args : bad) {
     SCOPED_TRACE(args.join(' ').toStdString());
@@ -358,6 +359,13 @@ TEST(BatchOptions, TheCommandLineIsCheckedBeforeAnythingIsSent) {
     EXPECT_TRUE(message.startsWith("velkup-batch: "));
     EXPECT_FALSE(message.contains('\n'));
   }
+
+  // The help lists every option of the table with its value.
+  const QString help = BatchUsage();
+  for (const TBatchOption& row : BatchOptionTable())
+    EXPECT_TRUE(help.contains("  --" + row.option.names().first() + " " + row.option.valueName()))
+        << help.toStdString();
+  EXPECT_TRUE(help.contains("  -h, --help ")) << help.toStdString();
 }
 
 TEST_F(BatchRig, ABadOptionIsOneLineAndExitStatusTwo) {

@@ -1,7 +1,7 @@
 #include "BatchOptions.h"
 
+#include <QCommandLineParser>
 #include <QFileInfo>
-#include <QSet>
 
 #include "Commdrv.h"
 #include "UpdateHistory.h"
@@ -12,30 +12,6 @@
 
 namespace velkup {
 
-QString BatchUsage() {
-  return QStringLiteral(
-      "usage: velkup-batch --port PORT [--port PORT ...] [--family qa|qb] [--baud 9600|19200]\n"
-      "                    [--images encryption,bvcontrol,validation] [--report FILE] IMAGE\n"
-      "Writes the firmware image file IMAGE into the validators on every PORT at once.\n"
-      "\n"
-      "  --port PORT      COM<n> (ZELNET_COM<n> when set, else /dev/ttyS<n-1>) or a device\n"
-      "                   path such as /dev/ttyUSB0; repeat for every port\n"
-      "  --family qa|qb   validator family: qa answers at address 0x01, qb (QB, QC) at 0x03\n"
-      "                   (default qb)\n"
-      "  --baud RATE      9600 or 19200 (default 19200)\n"
-      "  --images LIST    the images to write, comma-separated (default all three)\n"
-      "  --report FILE    write a JSON report of what was written where\n"
-      "  --help           show this help and exit\n"
-      "  --version        show the version and exit\n"
-      "\n"
-      "Exit status: 0 when every port wrote every chosen image, 1 when any failed or the run\n"
-      "was stopped, 2 for a bad option or an image file that cannot be used.\n");
-}
-
-QString BatchVersion() {
-  return QStringLiteral("velkup-batch " VELKUP_BATCH_VERSION);
-}
-
 namespace {
 
 // The device behind a port, to tell two names of one port apart.
@@ -45,84 +21,173 @@ QString PortIdentity(const QString& port) {
   return canonical.isEmpty() ? path : canonical;
 }
 
+QString TakePort(const QString& value, TBatchOptions& o) {
+  if (!ResolvePortName(value).startsWith(QLatin1Char('/')))
+    return QStringLiteral("--port %1 is neither COM<n> nor a device path").arg(value);
+  const QString id = PortIdentity(value);
+  for (const QString& earlier : o.ports)
+    if (PortIdentity(earlier) == id) return QStringLiteral("port %1 is given twice").arg(value);
+  o.ports << value;
+  return {};
+}
+
+QString TakeFamily(const QString& value, TBatchOptions& o) {
+  if (value == QLatin1String("qa"))
+    o.bvTypeIndex = 0;
+  else if (value == QLatin1String("qb"))
+    o.bvTypeIndex = 1;
+  else
+    return QStringLiteral("--family must be qa or qb, not \"%1\"").arg(value);
+  return {};
+}
+
+QString TakeBaud(const QString& value, TBatchOptions& o) {
+  if (value == QLatin1String("9600"))
+    o.baud = 9600;
+  else if (value == QLatin1String("19200"))
+    o.baud = 19200;
+  else
+    return QStringLiteral("--baud must be 9600 or 19200, not \"%1\"").arg(value);
+  return {};
+}
+
+QString TakeImages(const QString& value, TBatchOptions& o) {
+  if (value.isEmpty()) return QStringLiteral("--images needs at least one image");
+  o.images = {false, false, false};
+  for (const QString& name : value.split(QLatin1Char(','))) {
+    bool known = false;
+    for (size_t k = 0; k < kImages.size(); ++k)
+      if (name == QLatin1String(ImageKey(kImages[k].image))) {
+        o.images[k] = true;
+        known = true;
+      }
+    if (!known)
+      return QStringLiteral("unknown image \"%1\" in --images (encryption, bvcontrol, validation)")
+          .arg(name);
+  }
+  return {};
+}
+
+QString TakeReport(const QString& value, TBatchOptions& o) {
+  if (value.isEmpty()) return QStringLiteral("--report needs a file name");
+  o.reportFile = value;
+  return {};
+}
+
+const QCommandLineOption kHelp({QStringLiteral("h"), QStringLiteral("help")},
+                               QStringLiteral("show this help and exit"));
+const QCommandLineOption kVersion(QStringLiteral("version"),
+                                  QStringLiteral("show the version and exit"));
+
+// "-h, --help" or "--port PORT", as the help lists an option.
+QString OptionSynopsis(const QCommandLineOption& option) {
+  QStringList names;
+  for (const QString& n : option.names())
+    names << (n.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + n;
+  QString text = names.join(QStringLiteral(", "));
+  if (!option.valueName().isEmpty()) text += QLatin1Char(' ') + option.valueName();
+  return text;
+}
+
+// The option as the first of its names is written on the command line.
+QString OptionName(const QCommandLineOption& option) {
+  return QStringLiteral("--") + option.names().constFirst();
+}
+
 }  // namespace
+
+const std::vector<TBatchOption>& BatchOptionTable() {
+  static const std::vector<TBatchOption> table = {
+      {QCommandLineOption(QStringLiteral("port"),
+                          QStringLiteral("COM<n> (ZELNET_COM<n> when set, else /dev/ttyS<n-1>) or "
+                                         "a device\npath such as /dev/ttyUSB0; repeat for every "
+                                         "port"),
+                          QStringLiteral("PORT")),
+       true, TakePort},
+      {QCommandLineOption(QStringLiteral("family"),
+                          QStringLiteral("validator family: qa answers at address 0x01, qb (QB, "
+                                         "QC) at 0x03\n(default qb)"),
+                          QStringLiteral("qa|qb")),
+       false, TakeFamily},
+      {QCommandLineOption(QStringLiteral("baud"), QStringLiteral("9600 or 19200 (default 19200)"),
+                          QStringLiteral("RATE")),
+       false, TakeBaud},
+      {QCommandLineOption(QStringLiteral("images"),
+                          QStringLiteral("the images to write, comma-separated (default all "
+                                         "three):\nencryption, bvcontrol, validation"),
+                          QStringLiteral("LIST")),
+       false, TakeImages},
+      {QCommandLineOption(QStringLiteral("report"),
+                          QStringLiteral("write a JSON report of what was written where"),
+                          QStringLiteral("FILE")),
+       false, TakeReport},
+  };
+  return table;
+}
+
+QString BatchUsage() {
+  QString text = QStringLiteral(
+      "usage: velkup-batch --port PORT [--port PORT ...] [OPTION ...] IMAGE\n"
+      "Writes the firmware image file IMAGE into the validators on every PORT at once.\n"
+      "\n");
+  std::vector<const QCommandLineOption*> listed;
+  for (const TBatchOption& o : BatchOptionTable()) listed.push_back(&o.option);
+  listed.push_back(&kHelp);
+  listed.push_back(&kVersion);
+  constexpr qsizetype kColumn = 17;
+  for (const QCommandLineOption* o : listed) {
+    const QString synopsis = OptionSynopsis(*o);
+    text += QStringLiteral("  ") + synopsis.leftJustified(kColumn - 1) + QLatin1Char(' ');
+    if (synopsis.size() >= kColumn) text += QLatin1Char('\n') + QString(kColumn + 2, ' ');
+    text +=
+        o->description().replace(QLatin1Char('\n'), QLatin1Char('\n') + QString(kColumn + 2, ' ')) +
+        QLatin1Char('\n');
+  }
+  text += QStringLiteral(
+      "\n"
+      "Exit status: 0 when every port wrote every chosen image, 1 when any failed or the run\n"
+      "was stopped, 2 for a bad option or an image file that cannot be used.\n");
+  return text;
+}
+
+QString BatchVersion() {
+  return QStringLiteral("velkup-batch " VELKUP_BATCH_VERSION);
+}
 
 TBatchCommand ParseBatchOptions(const QStringList& args, TBatchOptions& o, QString& message) {
   auto error = [&](const QString& text) {
     message = QStringLiteral("velkup-batch: ") + text + QStringLiteral(" (see --help)");
     return TBatchCommand::Error;
   };
-  QStringList positional;
-  QSet<QString> seenPorts;
-  bool imagesGiven = false;
-  for (qsizetype i = 0; i < args.size(); ++i) {
-    QString arg = args[i];
-    if (arg == QLatin1String("--")) {
-      positional += args.mid(i + 1);
-      break;
-    }
-    if (!arg.startsWith(QLatin1Char('-')) || arg == QLatin1String("-")) {
-      positional << arg;
-      continue;
-    }
-    if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) return TBatchCommand::Help;
-    if (arg == QLatin1String("--version")) return TBatchCommand::Version;
-    QString value;
-    bool inlineValue = false;
-    if (const qsizetype eq = arg.indexOf(QLatin1Char('=')); eq > 0 && arg.startsWith("--")) {
-      value = arg.mid(eq + 1);
-      arg.truncate(eq);
-      inlineValue = true;
-    }
-    static const QStringList withValue = {"--port", "--family", "--baud", "--images", "--report"};
-    if (!withValue.contains(arg)) return error(QStringLiteral("unknown option %1").arg(arg));
-    if (!inlineValue) {
-      if (i + 1 >= args.size()) return error(QStringLiteral("%1 needs a value").arg(arg));
-      value = args[++i];
-    }
-    if (arg == QLatin1String("--port")) {
-      if (!ResolvePortName(value).startsWith(QLatin1Char('/')))
-        return error(QStringLiteral("--port %1 is neither COM<n> nor a device path").arg(value));
-      const QString id = PortIdentity(value);
-      if (seenPorts.contains(id)) return error(QStringLiteral("port %1 is given twice").arg(value));
-      seenPorts.insert(id);
-      o.ports << value;
-    } else if (arg == QLatin1String("--family")) {
-      if (value == QLatin1String("qa"))
-        o.bvTypeIndex = 0;
-      else if (value == QLatin1String("qb"))
-        o.bvTypeIndex = 1;
-      else
-        return error(QStringLiteral("--family must be qa or qb, not \"%1\"").arg(value));
-    } else if (arg == QLatin1String("--baud")) {
-      if (value == QLatin1String("9600"))
-        o.baud = 9600;
-      else if (value == QLatin1String("19200"))
-        o.baud = 19200;
-      else
-        return error(QStringLiteral("--baud must be 9600 or 19200, not \"%1\"").arg(value));
-    } else if (arg == QLatin1String("--images")) {
-      if (imagesGiven) return error(QStringLiteral("--images is given twice"));
-      imagesGiven = true;
-      o.images = {false, false, false};
-      if (value.isEmpty()) return error(QStringLiteral("--images needs at least one image"));
-      for (const QString& name : value.split(QLatin1Char(','))) {
-        bool known = false;
-        for (size_t k = 0; k < kImages.size(); ++k)
-          if (name == QLatin1String(ImageKey(kImages[k].image))) {
-            o.images[k] = true;
-            known = true;
-          }
-        if (!known)
-          return error(QStringLiteral("unknown image \"%1\" in --images (encryption, bvcontrol, "
-                                      "validation)")
-                           .arg(name));
-      }
-    } else {
-      if (value.isEmpty()) return error(QStringLiteral("--report needs a file name"));
-      o.reportFile = value;
-    }
+  QCommandLineParser parser;
+  parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+  parser.addOption(kHelp);
+  parser.addOption(kVersion);
+  for (const TBatchOption& row : BatchOptionTable()) parser.addOption(row.option);
+  if (!parser.parse(QStringList{QStringLiteral("velkup-batch")} + args)) {
+    const QStringList unknown = parser.unknownOptionNames();
+    if (!unknown.isEmpty()) return error(QStringLiteral("unknown option --") + unknown.first());
+    // QCommandLineParser's own words for a missing or unexpected value, as one line.
+    QString why = parser.errorText();
+    if (why.endsWith(QLatin1Char('.'))) why.chop(1);
+    if (!why.isEmpty()) why[0] = why[0].toLower();
+    return error(why);
   }
+  if (parser.isSet(kHelp)) return TBatchCommand::Help;
+  if (parser.isSet(kVersion)) return TBatchCommand::Version;
+
+  for (const TBatchOption& row : BatchOptionTable()) {
+    qsizetype given = 0;
+    for (const QString& name : row.option.names()) given += parser.optionNames().count(name);
+    if (given > 1 && !row.repeatable)
+      return error(OptionName(row.option) + QStringLiteral(" is given twice"));
+    const QStringList values = !row.option.valueName().isEmpty() ? parser.values(row.option)
+                               : given > 0                       ? QStringList{QString()}
+                                                                 : QStringList{};
+    for (const QString& value : values)
+      if (const QString wrong = row.take(value, o); !wrong.isEmpty()) return error(wrong);
+  }
+  const QStringList positional = parser.positionalArguments();
   if (o.ports.isEmpty()) return error(QStringLiteral("no --port given"));
   if (positional.isEmpty()) return error(QStringLiteral("no image file given"));
   if (positional.size() > 1)

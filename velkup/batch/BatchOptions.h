@@ -1,12 +1,16 @@
 // velkup-batch's command line:
-//   velkup-batch --port PORT [--port PORT ...] [--family qa|qb] [--baud 9600|19200]
-//                [--images encryption,bvcontrol,validation] [--report FILE] IMAGE
+//   velkup-batch --port PORT [--port PORT ...] [OPTION ...] IMAGE
+// Every option is one row of a table (BatchOptionTable): its name, value and help, and what its
+// value does to TBatchOptions. QCommandLineParser splits the arguments; the help lists the table.
 #pragma once
 
+#include <QCommandLineOption>
 #include <QString>
 #include <QStringList>
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <vector>
 
 namespace velkup {
 
@@ -18,6 +22,19 @@ struct TBatchOptions {
   QString reportFile;
   QString imageFile;
 };
+
+// One option of velkup-batch.
+struct TBatchOption {
+  QCommandLineOption option;  // names, help text and value name (none for a flag)
+  bool repeatable = false;    // may be given more than once; otherwise twice is an error
+  // Takes one value (every value in turn for a repeatable option, an empty one for a flag) into
+  // the options; returns what is wrong with it, or an empty string.
+  std::function<QString(const QString& value, TBatchOptions& options)> take;
+};
+
+// The options besides --help and --version, in the order the help lists them and their values
+// are taken.
+const std::vector<TBatchOption>& BatchOptionTable();
 
 enum class TBatchCommand { Run, Help, Version, Error };
 
