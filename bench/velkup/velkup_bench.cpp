@@ -70,7 +70,6 @@ Run Update(const QString& file, unsigned baud, bool bvControl, bool validation) 
 
   TCommDrv drv(nullptr);
   drv.SetPollingDelay(500);
-  TImageMemory memory;
   TUpdateSequence::TView view;
   view.SetStatus = [](const QString&) {};
   view.SetStartEnabled = [](bool) {};
@@ -81,7 +80,7 @@ Run Update(const QString& file, unsigned baud, bool bvControl, bool validation) 
   };
   view.ProcessEvents = [] { QCoreApplication::processEvents(); };
   view.ShowError = [](const QString& s) { std::fprintf(stderr, "%s\n", qPrintable(s)); };
-  TUpdateSequence seq(drv, memory, view);
+  TUpdateSequence seq(drv, view);
   TUpdateOptions options;
   options.comPortIndex = 0;
   options.baudRateIndex = baud == 9600 ? 0 : 1;

@@ -48,7 +48,6 @@ TEST_F(SerialOverNetwork, VelkupWritesEveryBlockOfAllThreeImagesByteExact) {
   QObject owner;
   auto* drv = new TCommDrv(&owner);
   drv->SetPollingDelay(500);
-  TImageMemory memory;
   QStringList statuses, errors;
   TUpdateSequence::TView view;
   view.SetStatus = [&](const QString& s) { statuses << s; };
@@ -57,7 +56,7 @@ TEST_F(SerialOverNetwork, VelkupWritesEveryBlockOfAllThreeImagesByteExact) {
   view.ImageChecked = [](TImage) { return true; };
   view.ProcessEvents = [] { QCoreApplication::processEvents(); };
   view.ShowError = [&](const QString& s) { errors << s; };
-  TUpdateSequence sequence(*drv, memory, std::move(view));
+  TUpdateSequence sequence(*drv, std::move(view));
 
   qputenv("ZELNET_COM5", chain->LocalPath().toLocal8Bit());
   TUpdateOptions options;

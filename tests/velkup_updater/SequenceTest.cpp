@@ -29,10 +29,10 @@ struct SequenceRun : ::testing::Test {
   bvsim::Simulator* sim = nullptr;
   QObject owner;
   TCommDrv* drv = new TCommDrv(&owner);
-  TImageMemory memory;
   QTemporaryDir dir;
   QStringList statuses;
   std::vector<bool> startEnabled;
+  std::vector<TPhase> phases;
   QStringList errors;
   int bvType = 1;
   std::set<TImage> checked;
@@ -57,7 +57,11 @@ struct SequenceRun : ::testing::Test {
       onEvents();
     };
     view.ShowError = [this](const QString& s) { errors << s; };
-    seq = std::make_unique<TUpdateSequence>(*drv, memory, std::move(view));
+    view.PhaseChanged = [this](TPhase p) {
+      EXPECT_EQ(seq->Phase(), p);
+      phases.push_back(p);
+    };
+    seq = std::make_unique<TUpdateSequence>(*drv, std::move(view));
     std::ofstream(file) << HexImage(0xB000, 0xB200);
   }
 
@@ -94,6 +98,8 @@ TEST_F(SequenceRun, PreparationFollowsTheFirstPollsState) {
   EXPECT_EQ(statuses,
             (QStringList{"Wait... Reseting Device", "Wait... Switching To Update Mode", "Ready"}));
   EXPECT_EQ(startEnabled, (std::vector<bool>{false, true}));
+  EXPECT_EQ(phases, (std::vector{TPhase::Loading, TPhase::Preparing, TPhase::SwitchingToUpdateMode,
+                                 TPhase::Writing, TPhase::Finishing, TPhase::Ended}));
   EXPECT_FALSE(drv->Connected());
   EXPECT_EQ(drv->Baud(), 19200u);
   EXPECT_EQ(drv->PortName(), "COM7");
@@ -165,6 +171,7 @@ TEST_F(SequenceRun, ABadImageFileSendsNothing) {
                 " is damaged at line 7: the line's checksum is wrong. Nothing was sent.");
   EXPECT_EQ(statuses, (QStringList{"Wait... Reseting Device", "Ready"}));
   EXPECT_EQ(startEnabled, (std::vector<bool>{false, true}));
+  EXPECT_EQ(phases, (std::vector{TPhase::Loading, TPhase::Ended}));
 
   file = dir.filePath("missing.vkf").toStdString();
   errors.clear();
@@ -227,6 +234,8 @@ TEST_F(SequenceRun, AStopRequestEndsTheRunAfterTheBlockInFlight) {
   const Cmds cmds = Commands(sim->ReceivedFrames());
   EXPECT_EQ(std::count(cmds.begin(), cmds.end(), "50 02"), 5);
   EXPECT_EQ(cmds.back(), "50 02");  // no finish after a stop
+  EXPECT_EQ(phases.back(), TPhase::Ended);
+  EXPECT_EQ(phases.end()[-2], TPhase::Writing);
   EXPECT_FALSE(drv->Connected());
   EXPECT_FALSE(seq->Running());
 }

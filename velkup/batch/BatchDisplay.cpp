@@ -66,9 +66,9 @@ void TBatchDisplay::PortStarted(int port) {
   l.phase = QStringLiteral("starting");
 }
 
-void TBatchDisplay::Phase(int port, const QString& text) {
+void TBatchDisplay::Phase(int port, TPhase phase) {
   std::lock_guard lock(mu_);
-  lines_[static_cast<size_t>(port)].phase = text;
+  lines_[static_cast<size_t>(port)].phase = QString::fromLatin1(PhaseText(phase));
 }
 
 void TBatchDisplay::Progress(int port, const TImageReport& r) {

@@ -21,7 +21,7 @@ class TBatchDisplay {
 
   // From the ports' threads.
   void PortStarted(int port);
-  void Phase(int port, const QString& text);
+  void Phase(int port, TPhase phase);
   void Progress(int port, const TImageReport& image);
   void PortDone(int port);
 
@@ -33,7 +33,7 @@ class TBatchDisplay {
  private:
   struct TLine {
     QString port;
-    QString phase;
+    QString phase;  // before the images: "waiting", "starting", then the sequence's phase
     bool hasImage = false;
     TImage image = TImage::Encryption;
     uint32_t written = 0;

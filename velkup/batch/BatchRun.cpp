@@ -37,16 +37,11 @@ void TPortRun::Work() {
   display_.PortStarted(index_);
   TCommDrv drv(nullptr);
   drv.SetPollingDelay(500);  // as the window sets it
-  TImageMemory unused;       // the sequence only reads image_
   TUpdateSequence* seq = nullptr;
 
   TUpdateSequence::TView view;
-  view.SetStatus = [this](const QString& s) {
-    if (s.startsWith(QLatin1String("Wait... Reseting")))
-      display_.Phase(index_, QStringLiteral("preparing"));
-    else if (s.startsWith(QLatin1String("Wait... Switching")))
-      display_.Phase(index_, QStringLiteral("switching to update mode"));
-  };
+  view.SetStatus = [](const QString&) {};
+  view.PhaseChanged = [this](TPhase phase) { display_.Phase(index_, phase); };
   view.SetStartEnabled = [](bool) {};
   view.BVTypeIndex = [this] { return options_.bvTypeIndex; };
   view.ImageChecked = [this](TImage image) { return options_.images[static_cast<size_t>(image)]; };
@@ -57,7 +52,7 @@ void TPortRun::Work() {
   view.ShowError = [](const QString&) {};  // the image is loaded and checked before any port
   view.ImageProgress = [this](const TImageReport& r) { display_.Progress(index_, r); };
 
-  TUpdateSequence sequence(drv, unused, std::move(view));
+  TUpdateSequence sequence(drv, std::move(view));
   seq = &sequence;
   TUpdateOptions options;
   options.portName = port_;

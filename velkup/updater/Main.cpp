@@ -151,7 +151,6 @@ void TForm1::FormCreate() {
   CommDrv1->setObjectName(QStringLiteral("CommDrv1"));
   CommDrv1->SetPollingDelay(500);
 
-  ImageMemory.assign(kImageMemorySize, 0xFF);
   TUpdateSequence::TView view;
   view.SetStatus = [this](const QString& text) {
     ui->LabelStatus->setText(text);
@@ -172,7 +171,7 @@ void TForm1::FormCreate() {
   };
   view.ProcessEvents = [] { QCoreApplication::processEvents(); };
   view.ShowError = [this](const QString& text) { dialogs_->ShowError(this, text); };
-  sequence_ = std::make_unique<TUpdateSequence>(*CommDrv1, ImageMemory, std::move(view));
+  sequence_ = std::make_unique<TUpdateSequence>(*CommDrv1, std::move(view));
 
   ui->LabelStatus->setText(QStringLiteral("Ready"));
 }

@@ -64,7 +64,6 @@ class TForm1 : public QWidget {
   TUserDialogs* dialogs_;
   QFileDialog* OpenDialog_ = nullptr;
   TCommDrv* CommDrv1 = nullptr;
-  TImageMemory ImageMemory;
   std::unique_ptr<TUpdateSequence> sequence_;
   bool closeAfterRun_ = false;
   TUpdateHistory history_;

@@ -27,8 +27,31 @@ uint32_t BlockPercent(const TImageWindow& w, uint32_t a) {
   return 100u - (w.end - a) * 100u / (w.end - w.first);
 }
 
-TUpdateSequence::TUpdateSequence(TCommDrv& drv, TImageMemory& memory, TView view)
-    : drv_(drv), memory_(memory), view_(std::move(view)) {}
+const char* PhaseText(TPhase phase) {
+  switch (phase) {
+    case TPhase::Idle:
+      return "idle";
+    case TPhase::Loading:
+      return "loading the image";
+    case TPhase::Preparing:
+      return "preparing";
+    case TPhase::SwitchingToUpdateMode:
+      return "switching to update mode";
+    case TPhase::Writing:
+      return "writing";
+    case TPhase::Finishing:
+      return "finishing";
+    case TPhase::Ended:
+      return "done";
+  }
+  return "";
+}
+
+TUpdateSequence::TUpdateSequence(TCommDrv& drv, TView view) : drv_(drv), view_(std::move(view)) {}
+
+void TUpdateSequence::SetPhase(TPhase phase) {
+  if (phase_.exchange(phase) != phase && view_.PhaseChanged) view_.PhaseChanged(phase);
+}
 
 void TUpdateSequence::Pause(int ms) {
   QThread::msleep(static_cast<unsigned long>(ms));
@@ -115,6 +138,7 @@ TRunOutcome TUpdateSequence::Finish(TRunOutcome outcome, const QString& status) 
   view_.SetStartEnabled(true);
   view_.SetStatus(status);
   running_ = false;
+  SetPhase(TPhase::Ended);
   return outcome;
 }
 
@@ -127,7 +151,7 @@ TLoadResult LoadUpdateImage(const QString& fileName, TImageMemory& memory, QStri
   return load;
 }
 
-TRunOutcome TUpdateSequence::Begin(const TUpdateOptions& options) {
+TRunOutcome TUpdateSequence::Begin(const TUpdateOptions& options, TPhase phase) {
   running_ = true;
   stopRequested_ = false;
   startedMs_ = QDateTime::currentMSecsSinceEpoch();
@@ -141,12 +165,13 @@ TRunOutcome TUpdateSequence::Begin(const TUpdateOptions& options) {
   report_.bvTypeIndex = view_.BVTypeIndex();
   view_.SetStartEnabled(false);
   view_.SetStatus(QStringLiteral("Wait... Reseting Device"));
+  SetPhase(phase);
   return TRunOutcome::Ready;
 }
 
 TRunOutcome TUpdateSequence::Run(const TUpdateOptions& options) {
   if (running_) return TRunOutcome::Stopped;
-  Begin(options);
+  Begin(options, TPhase::Loading);
   // The image file is read afresh at every Start. A file that cannot be read whole is not
   // written into the validator in part: nothing is sent.
   const TLoadResult load = LoadUpdateImage(options.fileName, memory_, report_.sha256);
@@ -161,7 +186,7 @@ TRunOutcome TUpdateSequence::Run(const TUpdateOptions& options) {
 TRunOutcome TUpdateSequence::RunLoaded(const TUpdateOptions& options, const TImageMemory& image,
                                        const QString& sha256) {
   if (running_) return TRunOutcome::Stopped;
-  Begin(options);
+  Begin(options, TPhase::Preparing);
   report_.sha256 = sha256;
   if (image.size() != kImageMemorySize) return Finish(TRunOutcome::FileError, kReady);
   return Update(options, image.data());
@@ -185,6 +210,7 @@ TRunOutcome TUpdateSequence::Update(const TUpdateOptions& options, const uint8_t
   uint8_t* ex = exchange.data();
 
   // Preparation, by the state of the first Poll answer.
+  SetPhase(TPhase::Preparing);
   PollExchange(ex);
   const uint8_t first = ex[3];
   if (first == kStatePowerUp || first == kStateIdling) {
@@ -206,6 +232,7 @@ TRunOutcome TUpdateSequence::Update(const TUpdateOptions& options, const uint8_t
   if (Stopping()) return Finish(TRunOutcome::Stopped, kReady);
 
   view_.SetStatus(QStringLiteral("Wait... Switching To Update Mode"));
+  SetPhase(TPhase::SwitchingToUpdateMode);
   const uint8_t modeSwitch[3][2] = {
       {kCmdDownload, 0}, {kCmdDownload, kDownloadStart}, {kCmdDownload, kDownloadQueryBlockSize}};
   for (size_t i = 0; i < 3; ++i) {
@@ -214,6 +241,7 @@ TRunOutcome TUpdateSequence::Update(const TUpdateOptions& options, const uint8_t
   }
 
   bool anyFailed = false;
+  SetPhase(TPhase::Writing);
   for (size_t i = 0; i < kImages.size(); ++i) {
     const TImageWindow& w = kImages[i];
     TImageReport& r = report_.images[i];
@@ -255,6 +283,7 @@ TRunOutcome TUpdateSequence::Update(const TUpdateOptions& options, const uint8_t
     if (Stopping()) return Finish(TRunOutcome::Stopped, kReady);
   }
 
+  SetPhase(TPhase::Finishing);
   const uint8_t finish[2] = {kCmdDownload, kDownloadFinish};
   std::memmove(ex, finish, 2);
   SendFrame(ex, 2);

@@ -80,6 +80,21 @@ struct TRunReport {
 // file (lowercase hexadecimal) in sha256.
 TLoadResult LoadUpdateImage(const QString& fileName, TImageMemory& memory, QString& sha256);
 
+// Where a run is. The sequence reports each change through TView::PhaseChanged, and Phase()
+// tells it at any time from any thread.
+enum class TPhase {
+  Idle,                   // before the first run
+  Loading,                // reading the image file (Run only)
+  Preparing,              // bringing the validator to a quiet state
+  SwitchingToUpdateMode,  // the three exchanges into update mode
+  Writing,                // the chosen images, block by block (ImageProgress tells which)
+  Finishing,              // DownloadFinish
+  Ended,                  // the run is over; LastReport tells how it went
+};
+
+// The phase in a few lowercase words: "preparing", "switching to update mode", ...
+const char* PhaseText(TPhase phase);
+
 enum class TRunOutcome {
   Ready,        // every checked image was written
   ImageFailed,  // at least one image was abandoned after a refused block
@@ -100,18 +115,21 @@ class TUpdateSequence {
     // Optional: called when an image starts, after each accepted block and when the image
     // ends (written or failed).
     std::function<void(const TImageReport&)> ImageProgress;
+    // Optional: called with every new phase, on the thread that runs the sequence.
+    std::function<void(TPhase)> PhaseChanged;
   };
 
-  // memory is where Run loads the image file; RunLoaded leaves it alone.
-  TUpdateSequence(TCommDrv& drv, TImageMemory& memory, TView view);
+  TUpdateSequence(TCommDrv& drv, TView view);
 
-  // The whole sequence, run to its end (ButtonStartClick). Refused while a run is going on.
+  // The whole sequence, run to its end (ButtonStartClick): the image file is loaded afresh into
+  // the sequence's own image memory. Refused while a run is going on.
   TRunOutcome Run(const TUpdateOptions& options);
   // The same with an image already loaded and checked (options.fileName is not read): the
   // sequence only reads the image. sha256 is recorded in the report.
   TRunOutcome RunLoaded(const TUpdateOptions& options, const TImageMemory& image,
                         const QString& sha256);
   bool Running() const { return running_; }
+  TPhase Phase() const { return phase_; }
   // Ends a running sequence after the block or exchange in flight: nothing more is sent and the
   // port is closed, without DownloadFinish. May be called from any thread.
   void RequestStop() { stopRequested_ = true; }
@@ -143,18 +161,20 @@ class TUpdateSequence {
   void CommandExchange(uint8_t* ex, const uint8_t* payload, size_t n);
   void Pause(int ms);
   bool Stopping() const { return stopRequested_; }
-  TRunOutcome Begin(const TUpdateOptions& options);
+  void SetPhase(TPhase phase);
+  TRunOutcome Begin(const TUpdateOptions& options, TPhase phase);
   TRunOutcome Update(const TUpdateOptions& options, const uint8_t* image);
   TRunOutcome Finish(TRunOutcome outcome, const QString& status);
 
   TCommDrv& drv_;
-  TImageMemory& memory_;
+  TImageMemory memory_;
   TView view_;
   std::array<uint8_t, kFrameBufferSize> frame_{};
   TStrayCollector stray_;
   uint8_t lastAddress_ = 0;  // address of the last frame sent
   bool running_ = false;
   std::atomic<bool> stopRequested_ = false;
+  std::atomic<TPhase> phase_ = TPhase::Idle;
   TRunReport report_;
   qint64 startedMs_ = 0;
 };
