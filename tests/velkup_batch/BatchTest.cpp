@@ -3,6 +3,7 @@
 // progress lines and the update history; and its command line.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -257,7 +258,7 @@ TEST_F(BatchRig, AFailingPortNeverDisturbsTheOthers) {
   EXPECT_EQ(Commands(sims[3]->ReceivedFrames()).back(), "50 03");
 }
 
-TEST_F(BatchRig, ADamagedFileSendsNoByteToAnyPort) {
+TEST_F(BatchRig, ADamagedSpecialOrHugeFileSendsNoByteToAnyPort) {
   Sims(3);
   std::ofstream(image.toStdString()) << HexImage(0xB000, 0xB100) << ":10B10000FF\r\n";
   std::ofstream(image.toStdString() + ".x") << ":00000001FF\r\n";
@@ -268,10 +269,41 @@ TEST_F(BatchRig, ADamagedFileSendsNoByteToAnyPort) {
   const Finished missing = Batch(PortArgs() << dir.filePath("missing.vkf"));
   EXPECT_EQ(missing.exitCode, 2);
   EXPECT_TRUE(missing.err.contains("Cannot open file")) << missing.err.toStdString();
-  std::this_thread::sleep_for(200ms);
-  for (const auto& s : sims) EXPECT_TRUE(s->ReceivedFrames().empty());
+
+  // Files whose reading would never end, or that no image can be: one line each.
+  const QString fifo = dir.filePath("fifo.vkf");
+  ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+  const QString huge = dir.filePath("huge.vkf");
+  {
+    std::ofstream out(huge.toStdString());
+    const std::string line = HexImage(0xB000, 0xB010);
+    for (int i = 0; i < 4096; ++i) out << line;  // a small start of repeated records ...
+  }
+  std::filesystem::resize_file(huge.toStdString(), 200'000'000);  // ... in a file of 200 MB
+  for (const QString& special :
+       {QStringLiteral("/dev/zero"), QStringLiteral("/dev/urandom"), fifo, huge}) {
+    const Finished s = Batch(PortArgs() << "--report" << report << special);
+    EXPECT_EQ(s.exitCode, 2) << special.toStdString();
+    EXPECT_EQ(s.err.count('\n'), 1) << s.err.toStdString();
+    EXPECT_TRUE(s.err.startsWith("velkup-batch: The image file " + special + " is "))
+        << s.err.toStdString();
+    EXPECT_TRUE(s.err.contains(special == huge ? "is larger than" : "is not a regular file"))
+        << s.err.toStdString();
+  }
   EXPECT_FALSE(QFile::exists(report));
   EXPECT_TRUE(History().isEmpty());
+
+  // Not a byte went out: every simulator's record begins with the next good run's first Poll.
+  std::ofstream(image.toStdString()) << HexImage(0xB000, 0xB100);
+  const Finished good = Batch(PortArgs() << "--images"
+                                         << "encryption" << image);
+  EXPECT_EQ(good.exitCode, 0) << good.out.toStdString() << good.err.toStdString();
+  for (const auto& s : sims) {
+    const Cmds cmds = Commands(s->ReceivedFrames());
+    ASSERT_FALSE(cmds.empty());
+    EXPECT_EQ(cmds.front(), "33");
+    EXPECT_EQ(std::count(cmds.begin(), cmds.end(), "50 02"), 32);
+  }
 }
 
 TEST_F(BatchRig, InterruptStopsEveryPortAfterItsBlockWithoutFinishing) {

@@ -1,7 +1,10 @@
 // The image loader and Velkup's frames: pure logic, on the worked cases of the file format.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <QTemporaryDir>
+#include <filesystem>
 #include <fstream>
 
 #include "Frames.h"
@@ -164,6 +167,48 @@ TEST(ImageFile, LoadImageFileReadsARealFileAndReportsWhatFails) {
   for (uint32_t a = 0xB000; a < 0xD000; ++a) ASSERT_EQ(memory[a], PatternByte(a));
 }
 
+TEST(ImageFile, SpecialAndOversizedFilesAreRefusedWithoutReadingThem) {
+  QTemporaryDir dir;
+  const std::string fifo = dir.filePath("fifo.vkf").toStdString();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);  // no writer: opening it for reading would block
+  const std::string sparse = dir.filePath("sparse.vkf").toStdString();
+  std::ofstream(sparse).close();
+  std::filesystem::resize_file(sparse, kMaxImageFileSize + 1);
+  // The same valid record over and over, one more line than the cap holds.
+  const std::string repeated = dir.filePath("repeated.vkf").toStdString();
+  {
+    const std::string line = Record(0, 0xB000, k16, "\r\n");
+    std::string chunk;
+    for (int i = 0; i < 4096; ++i) chunk += line;
+    std::ofstream out(repeated, std::ios::binary);
+    for (uint64_t n = 0; n <= kMaxImageFileSize; n += chunk.size()) out << chunk;
+  }
+
+  const std::vector<std::pair<std::string, TFileRefusal>> cases = {
+      {"/dev/zero", TFileRefusal::NotRegular}, {"/dev/urandom", TFileRefusal::NotRegular},
+      {fifo, TFileRefusal::NotRegular},        {sparse, TFileRefusal::TooLarge},
+      {repeated, TFileRefusal::TooLarge},
+  };
+  for (const auto& [path, refusal] : cases) {
+    SCOPED_TRACE(path);
+    TImageMemory memory(16, 0x00);
+    size_t seen = 0;
+    const TLoadResult r = LoadImageFile(path, memory, [&](const char*, size_t n) { seen += n; });
+    EXPECT_TRUE(r.opened);
+    EXPECT_EQ(r.refusal, refusal);
+    EXPECT_FALSE(r.Ok());
+    EXPECT_EQ(seen, 0u);
+    EXPECT_EQ(memory, TImageMemory(16, 0x00));  // untouched
+    const std::string text = DescribeLoadFailure(path, r);
+    EXPECT_EQ(text.find('\n'), std::string::npos);
+    EXPECT_EQ(text.rfind("The image file " + path + " is ", 0), 0u) << text;
+    EXPECT_NE(text.find(refusal == TFileRefusal::NotRegular ? "not a regular file"
+                                                            : "larger than 45004891 bytes"),
+              std::string::npos)
+        << text;
+  }
+}
+
 TEST(Frames, CheckCodeAndFramesMatchTheProtocol) {
   const uint8_t digits[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9', 0, 0};
   EXPECT_EQ(CalcCrc16(digits, sizeof digits), 0x2189);
@@ -196,6 +241,51 @@ TEST(Frames, CheckCodeAndFramesMatchTheProtocol) {
   EXPECT_EQ(block[267], crc >> 8);
   BuildWriteBlockPayload(0x7FF00, memory.data(), payload);
   EXPECT_EQ(V(payload + 4, payload + 7), (V{0x00, 0xFF, 0x07}));
+}
+
+TEST(Frames, TheAnswerReaderTakesTheFrameItsLengthDeclaresAndNoMore) {
+  using V = std::vector<uint8_t>;
+  struct Case {
+    V line;       // what the validator sends
+    size_t size;  // the reader's buffer
+    std::vector<uint32_t> asked;
+    size_t got;
+  };
+  V extended = {0x02, 0x03, 0x00, 0x01, 0x2C};
+  extended.resize(300, 0x5A);
+  const std::vector<Case> cases = {
+      {{0x02, 0x03, 0x06, 0x19, 0xAA, 0xBB, 0xCC}, 8, {3, 3}, 6},  // a Poll answer, no wait
+      {{0x02, 0x03, 0x06, 0xE0, 0xAA, 0xBB}, 6, {3, 3}, 6},
+      {extended, 300, {3, 2, 295}, 300},
+      {extended, 6, {3, 2, 1}, 6},            // bounded by the buffer, not by the frame
+      {{0x02, 0x03, 0x02, 0x19}, 8, {3}, 3},  // a length below 3: the frame is over
+      {{0x02, 0x03, 0x00, 0x00, 0x01, 0x77}, 8, {3, 2}, 5},
+      {{0x02, 0x03}, 8, {3}, 2},  // fell silent
+      {{}, 8, {3}, 0},
+      {{0x02, 0x03, 0x09, 0x19}, 8, {3, 5}, 4},
+      {{0x02, 0x03, 0x06, 0x19}, 2, {2}, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.line).substr(0, 60) + " into " + std::to_string(c.size));
+    std::vector<uint8_t> buffer(c.size + 8, 0x0C);
+    size_t at = 0;
+    std::vector<uint32_t> asked;
+    const TReadBytes read = [&](uint8_t* into, uint32_t count) {
+      asked.push_back(count);
+      const size_t n = std::min<size_t>(count, c.line.size() - at);
+      std::copy_n(c.line.begin() + static_cast<std::ptrdiff_t>(at), n, into);
+      at += n;
+      return static_cast<uint32_t>(n);
+    };
+    EXPECT_EQ(ReadAnswerFrame(read, buffer.data(), c.size), c.got);
+    EXPECT_EQ(asked, c.asked);
+    EXPECT_EQ(V(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(c.got)),
+              V(c.line.begin(), c.line.begin() + static_cast<std::ptrdiff_t>(c.got)));
+    if (c.size > 3 && c.got < 4) {
+      EXPECT_EQ(buffer[3], 0);  // no older state left in byte 3
+    }
+    EXPECT_EQ(V(buffer.begin() + static_cast<std::ptrdiff_t>(c.size), buffer.end()), V(8, 0x0C));
+  }
 }
 
 TEST(Frames, StrayCollectorCountsWholeFramesAndStaysInItsBuffer) {

@@ -39,20 +39,37 @@ void BuildWriteBlockPayload(uint32_t address, const uint8_t* memory, uint8_t* pa
   std::memcpy(payload + 7, memory + address, kBlockSize);
 }
 
+size_t AnswerLength(const uint8_t* frame, size_t held) {
+  if (held < 3) return 0;
+  if (frame[2] != 0) return std::max<size_t>(frame[2], 3);
+  if (held < 5) return 0;
+  return std::max<size_t>(size_t{frame[3]} << 8 | frame[4], 5);
+}
+
+size_t ReadAnswerFrame(const TReadBytes& read, uint8_t* buffer, size_t size) {
+  if (size > 3) buffer[3] = 0;
+  size_t got = 0;
+  // The length is known after 3 bytes, or after 5 in the extended form.
+  for (size_t known = 3; got < size;) {
+    const size_t length = AnswerLength(buffer, got);
+    const size_t want = std::min(length ? length : known, size);
+    if (got >= want) break;
+    const uint32_t n = read(buffer + got, static_cast<uint32_t>(want - got));
+    got += std::min<size_t>(n, want - got);
+    if (got < want) break;  // the line fell silent
+    known = 5;
+  }
+  return got;
+}
+
 void TStrayCollector::Add(uint8_t* buffer, size_t bufferSize, const uint8_t* data,
                           uint32_t dataSize) {
   const uint32_t n = dataSize & 0xFFFF;
   const size_t at = static_cast<size_t>(count_);
   if (at < bufferSize) std::memcpy(buffer + at, data, std::min<size_t>(n, bufferSize - at));
   count_ += static_cast<int32_t>(n);
-  // The frame's length: its length byte once held; in the extended form the 16-bit length
-  // behind it once held; otherwise the shortest answer with a sub-code.
-  int32_t expected = 7;
-  if (count_ >= 3 && buffer[2] != 0)
-    expected = buffer[2];
-  else if (count_ >= 7 && buffer[2] == 0)
-    expected = buffer[5] + 256 * buffer[6];
-  if (count_ >= expected) count_ = 0;
+  const size_t length = AnswerLength(buffer, std::min(static_cast<size_t>(count_), bufferSize));
+  if (length != 0 && static_cast<size_t>(count_) >= length) count_ = 0;
 }
 
 }  // namespace velkup

@@ -1,13 +1,14 @@
-// Velkup's ZELNET frames: layout, check code, the download payloads and the collector of stray
-// received bytes. Plain C++ with no Qt.
+// Velkup's ZELNET frames: layout, check code, the download payloads, the answer reader and the
+// collector of stray received bytes. Plain C++ with no Qt.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 namespace velkup {
 
-// The window's frame buffer: outgoing frames are built in it and stray received bytes
+// The sequence's frame buffer: outgoing frames are built in it and stray received bytes
 // collected in it.
 inline constexpr size_t kFrameBufferSize = 2000;
 // The sequence's exchange buffer: each payload, then each answer read over it.
@@ -51,9 +52,24 @@ size_t BuildFrame(uint8_t address, const uint8_t* payload, size_t n, uint8_t* ou
 // address on. The caller guarantees address + 256 <= the memory's size.
 void BuildWriteBlockPayload(uint32_t address, const uint8_t* memory, uint8_t* payload);
 
+// The total length an answer frame declares, from its first `held` bytes: byte 2, or in the
+// extended form (byte 2 is 0) bytes 3 and 4, high byte first. 0 while fewer bytes are held than
+// that takes (3, or 5 in the extended form). A declared length shorter than the bytes that
+// declare it counts as those bytes: the frame is over.
+size_t AnswerLength(const uint8_t* frame, size_t held);
+
+// Reads up to count bytes into `into`; returns how many arrived (TCommDrv::ReadData).
+using TReadBytes = std::function<uint32_t(uint8_t* into, uint32_t count)>;
+
+// Reads one answer frame into buffer[0 .. size): 3 bytes, then the rest of the frame by
+// AnswerLength, never past size. It returns as soon as the frame is whole instead of waiting for
+// bytes that never come. Byte 3 is cleared first, so a short or missing answer never leaves an
+// older state there. Returns the number of bytes read.
+size_t ReadAnswerFrame(const TReadBytes& read, uint8_t* buffer, size_t size);
+
 // Collects bytes that arrive while no read waits into the frame buffer and counts them; once the
-// count reaches the frame's expected length it starts again from 0. Nothing past the buffer is
-// stored.
+// count reaches the answer's length (AnswerLength) it starts again from 0. Nothing past the
+// buffer is stored.
 class TStrayCollector {
  public:
   void Reset() { count_ = 0; }

@@ -6,6 +6,14 @@
 #include <filesystem>
 #include <memory>
 
+#ifdef _WIN32
+#include <system_error>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace velkup {
 
 long TMemorySource::Read(char* into, size_t size) {
@@ -19,12 +27,21 @@ namespace {
 
 constexpr int kMaxLineChars = 43;
 
+using TFile = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
+// A file's bytes, counted as they are read: past kMaxImageFileSize the file reads as failed.
 class TFileSource : public THexSource {
  public:
   TFileSource(std::FILE* f, const TFileBytes& onBytes) : file_(f), onBytes_(onBytes) {}
   long Read(char* into, size_t size) override {
+    if (tooLarge_) return -1;
     const size_t n = std::fread(into, 1, size, file_);
     if (n == 0 && std::ferror(file_)) return -1;
+    total_ += n;
+    if (total_ > kMaxImageFileSize) {
+      tooLarge_ = true;
+      return -1;
+    }
     if (n > 0 && onBytes_) onBytes_(into, n);
     return static_cast<long>(n);
   }
@@ -35,11 +52,63 @@ class TFileSource : public THexSource {
     while (Read(buf, sizeof buf) > 0) {
     }
   }
+  bool TooLarge() const { return tooLarge_; }
 
  private:
   std::FILE* file_;
   const TFileBytes& onBytes_;
+  uint64_t total_ = 0;
+  bool tooLarge_ = false;
 };
+
+// Opens a file to read as an image, or says why it is not one. A name that cannot be opened, or
+// a folder, leaves result.opened false. Nothing here waits: a pipe without a writer or a
+// terminal is opened without blocking and refused.
+TFile OpenImageFile(const std::string& fileName, TLoadResult& result) {
+  TFile none(nullptr, &std::fclose);
+  std::error_code ec;
+  if (fileName.empty() || std::filesystem::is_directory(fileName, ec)) return none;
+#ifdef _WIN32
+  const auto status = std::filesystem::status(fileName, ec);
+  if (ec) return none;
+  TFile file(std::fopen(fileName.c_str(), "rb"), &std::fclose);
+  if (!file) return none;
+  result.opened = true;
+  if (!std::filesystem::is_regular_file(status)) {
+    result.refusal = TFileRefusal::NotRegular;
+    return none;
+  }
+  if (std::filesystem::file_size(fileName, ec) > kMaxImageFileSize) {
+    result.refusal = TFileRefusal::TooLarge;
+    return none;
+  }
+  return file;
+#else
+  const int fd = ::open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return none;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return none;
+  }
+  result.opened = true;
+  if (!S_ISREG(st.st_mode))
+    result.refusal = TFileRefusal::NotRegular;
+  else if (static_cast<uint64_t>(st.st_size) > kMaxImageFileSize)
+    result.refusal = TFileRefusal::TooLarge;
+  if (result.refusal != TFileRefusal::None ||
+      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    ::close(fd);
+    return none;
+  }
+  TFile file(::fdopen(fd, "rb"), &std::fclose);
+  if (!file) {
+    ::close(fd);
+    result.opened = false;
+  }
+  return file;
+#endif
+}
 
 // The reader's state across characters of one text.
 struct THexReader {
@@ -219,21 +288,29 @@ THexResult ReadHexStream(THexSource& source, uint8_t* memory, size_t size) {
 TLoadResult LoadImageFile(const std::string& fileName, TImageMemory& memory,
                           const TFileBytes& onBytes) {
   TLoadResult result;
-  std::error_code ec;
-  if (fileName.empty() || std::filesystem::is_directory(fileName, ec)) return result;
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(fileName.c_str(), "rb"),
-                                                       &std::fclose);
+  const TFile file = OpenImageFile(fileName, result);
   if (!file) return result;
-  result.opened = true;
   memory.assign(kImageMemorySize, 0xFF);
   TFileSource source(file.get(), onBytes);
   result.hex = ReadHexStream(source, memory.data(), memory.size());
-  source.Drain();
+  // The bytes behind an end record count for onBytes (the file's hash) only when the image is
+  // taken.
+  if (!result.hex.Malformed()) source.Drain();
+  if (source.TooLarge()) result.refusal = TFileRefusal::TooLarge;
   return result;
 }
 
 std::string DescribeLoadFailure(const std::string& fileName, const TLoadResult& result) {
   if (!result.opened) return "Cannot open file " + fileName;
+  switch (result.refusal) {
+    case TFileRefusal::NotRegular:
+      return "The image file " + fileName + " is not a regular file. Nothing was sent.";
+    case TFileRefusal::TooLarge:
+      return "The image file " + fileName + " is larger than " + std::to_string(kMaxImageFileSize) +
+             " bytes, more than a HEX image of the memory can be. Nothing was sent.";
+    case TFileRefusal::None:
+      break;
+  }
   const char* why = nullptr;
   switch (result.hex.outcome) {
     case THexOutcome::NoColon:

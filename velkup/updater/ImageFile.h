@@ -16,6 +16,13 @@ inline constexpr uint32_t kImageMemorySize = 3'000'000;
 // The image memory of the updater, 0xFF wherever the file sets nothing.
 using TImageMemory = std::vector<uint8_t>;
 
+// The largest image file taken: the whole memory described one data byte to a record
+// (":01AAAA00DDCC" and CR LF, 15 characters a byte), with an extended address record for every
+// 64 KB, the end record and room for filler after it. Any larger file cannot be a HEX image of
+// the memory; it is refused before it is read and, should it grow, while it is read.
+inline constexpr uint64_t kMaxImageFileSize =
+    uint64_t{kImageMemorySize} * 15 + (kImageMemorySize / 0x10000 + 1) * 17 + 13 + 4096;
+
 // A source of bytes read front to back.
 class THexSource {
  public:
@@ -79,19 +86,29 @@ struct THexResult {
 // Reading stops at the first malformed line; the result names it.
 THexResult ReadHexStream(THexSource& source, uint8_t* memory, size_t size);
 
+// Why a file that could be opened was not read as an image.
+enum class TFileRefusal {
+  None,
+  NotRegular,  // a device, a pipe, a socket: nothing that holds a file's bytes
+  TooLarge,    // larger than kMaxImageFileSize
+};
+
 struct TLoadResult {
   bool opened = false;
+  TFileRefusal refusal = TFileRefusal::None;
   THexResult hex;
-  bool Ok() const { return opened && !hex.Malformed(); }
+  bool Ok() const { return opened && refusal == TFileRefusal::None && !hex.Malformed(); }
 };
 
 // Every byte of a file as it is read, in order.
 using TFileBytes = std::function<void(const char* data, size_t size)>;
 
 // Opens the file, fills memory (resized to kImageMemorySize) with 0xFF, reads it with
-// ReadHexStream and closes it. A file that cannot be opened leaves memory untouched. When
-// onBytes is set it sees every byte of the file, also those after the point where reading
-// stopped.
+// ReadHexStream and closes it. Only a regular file of at most kMaxImageFileSize bytes is read;
+// anything else (a device, a pipe, a larger file) is refused at once without waiting for a byte
+// and leaves memory untouched, as does a file that cannot be opened. When onBytes is set it sees
+// every byte read, in order; a file that loads Ok is read to its end for it, also past an end
+// record that stops the image.
 TLoadResult LoadImageFile(const std::string& fileName, TImageMemory& memory,
                           const TFileBytes& onBytes = {});
 

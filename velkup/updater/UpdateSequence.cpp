@@ -17,6 +17,9 @@ constexpr int kConnectPauseMs = 100;
 constexpr int kFailurePauseMs = 1000;
 constexpr size_t kPollAnswerMax = 8;
 constexpr size_t kCommandAnswerMax = 6;
+// Longest time the preparation keeps polling while the validator answers Initialize or Idling;
+// after it the sequence goes on to update mode.
+constexpr qint64 kPrepareLimitMs = 60000;
 
 const QString kReady = QStringLiteral("Ready");
 const QString kWriteError = QStringLiteral("Error write data...");
@@ -78,27 +81,9 @@ void TUpdateSequence::SendFrame(const uint8_t* payload, size_t n) {
   drv_.SendData(frame_.data(), static_cast<uint32_t>(total));
 }
 
-size_t TUpdateSequence::ReadAnswer(uint8_t* buffer, size_t max) {
-  buffer[3] = 0;
-  uint32_t got = drv_.ReadData(buffer, 3);
-  if (got < 3 || max <= 3) return got;
-  size_t length = buffer[2];
-  if (length == 0) {
-    // Extended form: the 16-bit length follows, most significant byte first.
-    got += drv_.ReadData(buffer + got, static_cast<uint32_t>(std::min<size_t>(max, 5) - got));
-    if (got < 5) return got;
-    length = size_t{buffer[3]} * 256 + buffer[4];
-  }
-  const size_t want = std::min({length, max, kExchangeBufferSize});
-  if (want > got) got += drv_.ReadData(buffer + got, static_cast<uint32_t>(want - got));
-  return got;
-}
-
-void TUpdateSequence::ReadAnswerFrame(uint8_t* buffer) {
-  buffer[3] = 0;
-  if (drv_.ReadData(buffer, 3) < 3) return;
-  const uint8_t length = buffer[2];
-  if (length > 3) drv_.ReadData(buffer + 3, length - 3u);  // at most 252 bytes: fits
+size_t TUpdateSequence::ReadAnswer(uint8_t* buffer, size_t size) {
+  return ReadAnswerFrame(
+      [this](uint8_t* into, uint32_t count) { return drv_.ReadData(into, count); }, buffer, size);
 }
 
 void TUpdateSequence::CommDrvReceiveData(QObject*, const void* DataPtr, uint32_t DataSize) {
@@ -227,7 +212,7 @@ TRunOutcome TUpdateSequence::Update(const TUpdateOptions& options, const uint8_t
     do {
       if (Stopping()) return Finish(TRunOutcome::Stopped, kReady);
       PollExchange(ex);
-    } while (ex[3] == waitWhile && since.elapsed() < prepareLimitMs);
+    } while (ex[3] == waitWhile && since.elapsed() < kPrepareLimitMs);
   }
   if (Stopping()) return Finish(TRunOutcome::Stopped, kReady);
 
@@ -287,7 +272,7 @@ TRunOutcome TUpdateSequence::Update(const TUpdateOptions& options, const uint8_t
   const uint8_t finish[2] = {kCmdDownload, kDownloadFinish};
   std::memmove(ex, finish, 2);
   SendFrame(ex, 2);
-  ReadAnswerFrame(ex);
+  ReadAnswer(ex, exchange.size());
   Pause(kExchangePauseMs);
   view_.ProcessEvents();
   // A run in which an image failed does not end looking like a success.

@@ -136,27 +136,13 @@ class TUpdateSequence {
   // What the last run did.
   const TRunReport& LastReport() const { return report_; }
 
-  // Operations of the sequence, also used by the window.
+ private:
   bool EnsureConnected();
   void SendFrame(const uint8_t* payload, size_t n);
-  // Reads one answer by its length byte (3 bytes, then byte 2 minus 3 more), bounded by the
-  // buffer of kExchangeBufferSize bytes.
-  void ReadAnswerFrame(uint8_t* buffer);
   // The driver's OnReceiveData handler.
   void CommDrvReceiveData(QObject* Sender, const void* DataPtr, uint32_t DataSize);
-
-  const uint8_t* FrameBuffer() const { return frame_.data(); }
-  int32_t ReceivedCount() const { return stray_.Count(); }
-
-  // Longest time the preparation keeps polling while the validator answers Initialize or
-  // Idling; after it the sequence goes on to update mode.
-  int prepareLimitMs = 60000;
-
- private:
-  // Reads an answer of at most max bytes, by its frame length: it returns as soon as the whole
-  // frame is there instead of waiting for bytes that never come. Byte 3 is cleared first, so a
-  // short or missing answer never leaves an older state there.
-  size_t ReadAnswer(uint8_t* buffer, size_t max);
+  // One answer from the line into buffer[0 .. size) (ReadAnswerFrame).
+  size_t ReadAnswer(uint8_t* buffer, size_t size);
   void PollExchange(uint8_t* ex);
   void CommandExchange(uint8_t* ex, const uint8_t* payload, size_t n);
   void Pause(int ms);
