@@ -8,11 +8,13 @@
 #include <time.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -21,7 +23,6 @@
 #include "PtyPeer.h"
 #include "SessionLog.h"
 #include "bvsim.h"
-#include "ui_Mainunit.h"
 
 namespace {
 
@@ -44,6 +45,17 @@ void Print(const char* what, const Sample& a, const Sample& b) {
   std::printf("%-44s wall %8.1f ms   window thread CPU %7.2f ms = %5.2f %%   process %5.2f %%\n",
               what, wall, b.thread - a.thread, 100.0 * (b.thread - a.thread) / wall,
               100.0 * (b.process - a.process) / wall);
+}
+
+// A control of the window by its object name.
+template <class T = QPushButton>
+T* Find(QWidget& window, const char* name) {
+  T* control = window.findChild<T*>(QString::fromLatin1(name));
+  if (!control) {
+    std::fprintf(stderr, "no control %s\n", name);
+    std::exit(1);
+  }
+  return control;
 }
 
 // Answers every box at once.
@@ -91,7 +103,7 @@ int main(int argc, char** argv) {
 
   // 2. Bus Reset with the simulator on COM1: the waits alone, without building the window.
   a = Sample::Now(clock);
-  form->ui->BtnResetHard->click();
+  Find(*form, "BtnResetHard")->click();
   b = Sample::Now(clock);
   Print("Bus Reset (simulator on COM1)", a, b);
 
@@ -103,7 +115,7 @@ int main(int argc, char** argv) {
     SetPort(2, silent2.SlavePath());
     SetPort(3, sim.SlavePath());
     a = Sample::Now(clock);
-    form->ui->BtnResetHard->click();
+    Find(*form, "BtnResetHard")->click();
     b = Sample::Now(clock);
     Print("Bus Reset (2 silent ports, simulator on COM3)", a, b);
   }
@@ -111,10 +123,9 @@ int main(int argc, char** argv) {
   // 4. The poll loop against the idling simulator: measured from its first idle pass on; then
   // once more with "Show Messages" on, so that every Poll and ACK adds trace lines to the window
   // and to the session log.
-  std::printf("session log: %s\n",
-              form->SessionRecord.IsOpen() ? qPrintable(form->SessionRecord.FilePath()) : "off");
+  std::printf("session log in: %s\n", qPrintable(velkor::SessionLog::DefaultFolder()));
   for (const bool traces : {false, true}) {
-    form->ui->CheckBox1->setChecked(traces);
+    Find<QCheckBox>(*form, "CheckBox1")->setChecked(traces);
     Sample idleStart{};
     Sample idleEnd{};
     bool measuring = false;
@@ -126,14 +137,14 @@ int main(int argc, char** argv) {
         idleStart = Sample::Now(clock);
         QTimer::singleShot(idleSeconds * 1000, [&] {
           idleEnd = Sample::Now(clock);
-          form->ui->BtnStopPoll->click();
+          Find(*form, "BtnStopPoll")->click();
         });
       }
     });
     watch.start();
-    QTimer::singleShot(120000, [&] { form->ui->BtnStopPoll->click(); });  // never hang
+    QTimer::singleShot(120000, [&] { Find(*form, "BtnStopPoll")->click(); });  // never hang
     const size_t framesBefore = sim.ReceivedFrames().size();
-    form->ui->BtnStartPoll->click();
+    Find(*form, "BtnStartPoll")->click();
     watch.stop();
     if (!measuring) {
       std::fprintf(stderr, "the simulator never reached idling\n");

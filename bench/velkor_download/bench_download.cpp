@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -163,7 +164,8 @@ bool RunWindow(const QString& file) {
   BenchDialogs dialogs(file);
   velkor::TMainForm form(velkor::TMainForm::Setup{&dialogs, {}});
   form.show();
-  if (!form.Link.IsOpen()) {
+  auto* log = form.findChild<QPlainTextEdit*>(QStringLiteral("MemoMessage"));
+  if (!log || !log->toPlainText().contains(QStringLiteral("Device has found on COM1!"))) {
     std::fprintf(stderr, "the window did not find the simulator\n");
     return false;
   }
@@ -175,7 +177,7 @@ bool RunWindow(const QString& file) {
   form.BtnDownloadClick();
   const double wall = static_cast<double>(clock.nsecsElapsed()) / 1e6;
   const double cpu = ThreadCpuMs() - cpu0;
-  const bool ok = form.MessageLines().endsWith(QStringLiteral("Proramming - OK!"));
+  const bool ok = log->toPlainText().endsWith(QStringLiteral("\nProramming - OK!"));
   return Report("Download button (command, 400 ms pause, DownloadStart, file, LoadAndProgram)",
                 wall, cpu, Count(sim), ok);
 }

@@ -82,17 +82,15 @@ TEST_F(SerialOverNetwork, VelkupWritesEveryBlockOfAllThreeImagesByteExact) {
 
 TEST_F(SerialOverNetwork, VelkorsStartUpSearchFindsTheValidatorWithoutItsRtsPulse) {
   velkor::test::RecordingDialogs dialogs;
-  velkor::test::SetPorts(chain->LocalPath().toStdString());
+  velkor::test::PortNames ports{{chain->LocalPath().toStdString()}};
   auto form = std::make_unique<velkor::TMainForm>(velkor::TMainForm::Setup{&dialogs, {}});
   EXPECT_TRUE(dialogs.errorBoxes.isEmpty()) << dialogs.errorBoxes.join(" | ").toStdString();
-  EXPECT_EQ(form->MessageLines().mid(0, 3),
+  EXPECT_EQ(velkor::test::LogLines(*form).mid(0, 3),
             (QStringList{velkor::test::kSep, velkor::test::kSep, "Device has found on COM1!"}));
-  EXPECT_TRUE(form->Link.IsOpen());
   // The search's Poll and the single Poll after it crossed the network; nothing else did.
   const Cmds commands = Commands(sim.ReceivedFrames());
   EXPECT_EQ(commands, (Cmds{"33", "33"}));
   form.reset();
-  velkor::test::SetPorts({});
 }
 
 }  // namespace

@@ -1,15 +1,15 @@
 // bvsim started on a pseudo-terminal of its own and reached by the programs as COM<n>: for each
-// port given, ZELNET_COM<n> names the simulator's line for the life of the object and is put
-// back as it was afterwards. Tests that use this link bvsim_core.
+// port given, COM<n> names the simulator's line for the life of the object (PortNames). Tests
+// that use this link bvsim_core.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <QByteArray>
-#include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
+#include "PortNames.h"
 #include "bvsim.h"
 
 namespace zelnet::test {
@@ -21,23 +21,8 @@ class SimOnPort {
     started_ = sim.Start();
     EXPECT_TRUE(started_) << sim.LastError();
     // A simulator that did not start leaves a path where no port exists, never a real port.
-    const QByteArray path = started_ ? QByteArray::fromStdString(sim.SlavePath())
-                                     : QByteArray("/nonexistent/bvsim-not-started");
-    for (int n : ports) {
-      const QByteArray name = "ZELNET_COM" + QByteArray::number(n);
-      saved_.emplace_back(name, qEnvironmentVariableIsSet(name.constData())
-                                    ? std::optional(qgetenv(name.constData()))
-                                    : std::nullopt);
-      qputenv(name.constData(), path);
-    }
-  }
-  ~SimOnPort() {
-    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
-      if (it->second)
-        qputenv(it->first.constData(), *it->second);
-      else
-        qunsetenv(it->first.constData());
-    }
+    const std::string path = started_ ? sim.SlavePath() : "/nonexistent/bvsim-not-started";
+    for (int n : ports) names.Set(n, path);
   }
   SimOnPort(const SimOnPort&) = delete;
   SimOnPort& operator=(const SimOnPort&) = delete;
@@ -45,10 +30,11 @@ class SimOnPort {
   bool Started() const { return started_; }
 
   bvsim::Simulator sim;
+  // The port names, for a test that points other ports elsewhere too.
+  PortNames names;
 
  private:
   bool started_ = false;
-  std::vector<std::pair<QByteArray, std::optional<QByteArray>>> saved_;
 };
 
 }  // namespace zelnet::test

@@ -3,13 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <QDialog>
+#include <QDir>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTextDocument>
 #include <chrono>
 #include <thread>
 
 #include "QtSerialLine.h"
-#include "ui_Mainunit.h"
 
 namespace velkor::test {
 
@@ -36,10 +38,12 @@ bool RecordingDialogs::ConfirmClose(QWidget*, const QString& text) {
 
 void RecordingDialogs::ShowModal(QDialog& dialog) {
   modalTitles << dialog.windowTitle();
+  lastModal = &dialog;
 }
 
 void RecordingDialogs::ShowWindow(QWidget& window) {
   windowTitles << window.windowTitle();
+  lastWindow = &window;
   window.show();
 }
 
@@ -112,19 +116,20 @@ std::function<std::unique_ptr<velkor::SerialLine>(const QString&)> LineRecorder:
   };
 }
 
-// ---- Ports ----
+// ---- The window as a user sees it ----
 
-std::string AbsentPort(int n) {
-  return "/nonexistent/zelnet-com" + std::to_string(n);
+QStringList LogLines(const QWidget& form) {
+  const auto* memo = Control<QPlainTextEdit>(form, "MemoMessage");
+  const QString text = memo->toPlainText();
+  if (text.isEmpty() && memo->document()->blockCount() <= 1) return {};
+  return text.split(QLatin1Char('\n'));
 }
 
-void SetPorts(const std::string& com1, const std::string& com2, const std::string& com3,
-              const std::string& com4) {
-  const std::string paths[4] = {com1, com2, com3, com4};
-  for (int n = 1; n <= 4; ++n) {
-    const std::string& path = paths[n - 1].empty() ? AbsentPort(n) : paths[n - 1];
-    qputenv(("ZELNET_COM" + std::to_string(n)).c_str(), QByteArray::fromStdString(path));
-  }
+QString SessionFile(const QString& stateHome) {
+  const QDir logs(stateHome + QStringLiteral("/Velkor/logs"));
+  const QStringList files = logs.entryList({QStringLiteral("velkor-*.log")}, QDir::Files);
+  EXPECT_EQ(files.size(), 1) << "session logs: " << files.join(", ").toStdString();
+  return files.size() == 1 ? logs.filePath(files[0]) : QString();
 }
 
 // ---- ScriptedValidator ----
@@ -235,14 +240,21 @@ When::When(std::function<bool()> condition, std::function<void()> action) {
 // ---- SimConsole ----
 
 SimConsole::SimConsole(bvsim::Config config) : simPort(std::move(config)) {
-  SetPorts(sim.SlavePath());
+  simPort.names.SetAll({sim.SlavePath()});
   form = std::make_unique<velkor::TMainForm>(velkor::TMainForm::Setup{&dialogs, {}});
   form->show();
 }
 
 SimConsole::~SimConsole() {
   form.reset();
-  SetPorts({});
+}
+
+void SimConsole::Detach() {
+  simPort.names.SetAll({});
+  const qsizetype boxes = dialogs.errorBoxes.size();
+  Click(Button("BtnResetHard"));
+  EXPECT_EQ(dialogs.errorBoxes.mid(boxes), QStringList{"BV hasn't found!"});
+  dialogs.errorBoxes = dialogs.errorBoxes.mid(0, boxes);
 }
 
 QStringList SimConsole::Since(qsizetype from) const {
@@ -261,48 +273,47 @@ QStringList SimConsole::From(const QString& first) const {
 // ---- AttachedConsole ----
 
 AttachedConsole::AttachedConsole(ScriptedValidator& validator) {
-  SetPorts({});
+  ports.SetAll({});
   form = std::make_unique<velkor::TMainForm>(velkor::TMainForm::Setup{&dialogs, recorder.Opener()});
   form->show();
   EXPECT_EQ(dialogs.errorBoxes, QStringList{"BV hasn't found!"});
   dialogs.errorBoxes.clear();
-  SetPorts(validator.peer.SlavePath());
-  Click(form->ui->BtnResetSoft);
-  EXPECT_TRUE(form->Link.IsOpen());
-  EXPECT_EQ(form->MessageLines().value(1), "The device is found in COM1!");
+  ports.SetAll({validator.peer.SlavePath()});
+  Click(Button("BtnResetSoft"));
+  EXPECT_EQ(LogLines(*form).value(1), "The device is found in COM1!");
 }
 
 AttachedConsole::~AttachedConsole() {
   form.reset();
-  SetPorts({});
 }
 
 QStringList AttachedConsole::LinesSince(int from) const {
-  const QStringList lines = form->MessageLines();
+  const QStringList lines = LogLines(*form);
   if (lines.size() >= 101) ADD_FAILURE() << "the log is full; lines may have been dropped";
   return lines.mid(from);
 }
 
 int AttachedConsole::LineCount() const {
-  return static_cast<int>(form->MessageLines().size());
+  return static_cast<int>(LogLines(*form).size());
 }
 
 void Click(QWidget* button) {
   QTest::mouseClick(button, Qt::LeftButton);
 }
 
-void RunPollLoop(velkor::TMainForm& form, const std::function<bool()>& stopWhen, int limitMs,
+void RunPollLoop(QWidget& form, const std::function<bool()>& stopWhen, int limitMs,
                  bool* timedOut) {
-  When stop(stopWhen, [&form] { Click(form.ui->BtnStopPoll); });
+  QPushButton* stopPoll = Control(form, "BtnStopPoll");
+  When stop(stopWhen, [stopPoll] { Click(stopPoll); });
   bool late = false;
   QTimer watchdog;
   watchdog.setSingleShot(true);
   QObject::connect(&watchdog, &QTimer::timeout, [&] {
     late = true;
-    form.BtnStopPollClick();
+    stopPoll->click();
   });
   watchdog.start(limitMs);
-  Click(form.ui->BtnStartPoll);
+  Click(Control(form, "BtnStartPoll"));
   if (timedOut) *timedOut = late;
   EXPECT_FALSE(late) << "the poll loop was stopped by the watchdog";
 }

@@ -1,10 +1,11 @@
 // What Velkor's window tests share: a dialog seam that answers every box at once, a serial line
-// that records RTS switching (a pty cannot show it), the four port variables, a scripted
-// validator on a real pseudo-terminal, the window attached to it or to bvsim, and ways to act
-// from inside a running handler.
+// that records RTS switching (a pty cannot show it), a scripted validator on a real
+// pseudo-terminal, the window attached to it or to bvsim, the window seen as a user sees it (its
+// controls by their names, its log), and ways to act from inside a running handler.
 #pragma once
 
 #include <QElapsedTimer>
+#include <QPushButton>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
@@ -14,10 +15,12 @@
 #include <memory>
 #include <mutex>
 #include <ostream>
+#include <stdexcept>
 #include <vector>
 
 #include "ConsoleDialogs.h"
 #include "Mainunit.h"
+#include "PortNames.h"
 #include "PtyPeer.h"
 #include "SerialLine.h"
 #include "SimOnPort.h"
@@ -70,7 +73,9 @@ class RecordingDialogs : public velkor::ConsoleDialogs {
   QStringList messages;
   QStringList closeQueries;
   QStringList modalTitles;
+  QDialog* lastModal = nullptr;  // the secondary window shown last (About box, statistics)
   QStringList windowTitles;
+  QWidget* lastWindow = nullptr;  // the help window once shown
   QStringList fileFilters;
   bool closeAnswer = true;  // OK to "Close the programm?"
   QString fileAnswer;
@@ -100,12 +105,23 @@ class LineRecorder {
   std::vector<LineEvent> events_;
 };
 
-// A path where no port exists.
-std::string AbsentPort(int n);
-// Points ZELNET_COM1 .. ZELNET_COM4 at the given paths (empty: a path that does not exist), so
-// that no test ever opens a real serial port.
-void SetPorts(const std::string& com1, const std::string& com2 = {}, const std::string& com3 = {},
-              const std::string& com4 = {});
+using zelnet::test::AbsentPort;
+using zelnet::test::PortNames;
+
+// The control of a window with this object name, as the window's design names it; a missing
+// control fails the test.
+template <class T = QPushButton>
+T* Control(const QWidget& window, const char* name) {
+  T* control = window.findChild<T*>(QString::fromLatin1(name));
+  if (!control) throw std::runtime_error(std::string("no control ") + name);
+  return control;
+}
+
+// The lines of the window's message log.
+QStringList LogLines(const QWidget& form);
+
+// The session log file of the one run in XDG_STATE_HOME = `stateHome`, or an empty text.
+QString SessionFile(const QString& stateHome);
 
 // A validator scripted through a PtyPeer's responder: it answers Poll with the status it is set
 // to, Get Status, Identification, Get Bill Table and Extract Barcode Data with the answers set
@@ -172,7 +188,10 @@ struct AttachedConsole {
   // Lines added to the log since `from` (a count of lines).
   QStringList LinesSince(int from) const;
   int LineCount() const;
+  // The window's control of this name.
+  QPushButton* Button(const char* name) const { return Control(*form, name); }
 
+  PortNames ports;
   RecordingDialogs dialogs;
   LineRecorder recorder;
   std::unique_ptr<velkor::TMainForm> form;
@@ -183,11 +202,16 @@ struct SimConsole {
   explicit SimConsole(bvsim::Config config = {});
   ~SimConsole();
 
-  QStringList Lines() const { return form->MessageLines(); }
+  QStringList Lines() const { return LogLines(*form); }
   // The lines from `from` (a count of lines) on, and from the last occurrence of `first` on;
   // both fail the test when the log is full and lines may have been dropped.
   QStringList Since(qsizetype from) const;
   QStringList From(const QString& first) const;
+
+  // The window's control of this name.
+  QPushButton* Button(const char* name) const { return Control(*form, name); }
+  // Closes the window's port as a user does: a Bus Reset that finds no port (its box is taken).
+  void Detach();
 
   zelnet::test::SimOnPort simPort;
   bvsim::Simulator& sim = simPort.sim;
@@ -200,7 +224,7 @@ void Click(QWidget* button);
 
 // Clicks Start Poll; Stop Poll is clicked from inside the loop once `stopWhen` holds, or after
 // `limitMs` at the latest (then `timedOut` is set).
-void RunPollLoop(velkor::TMainForm& form, const std::function<bool()>& stopWhen,
-                 int limitMs = 15000, bool* timedOut = nullptr);
+void RunPollLoop(QWidget& form, const std::function<bool()>& stopWhen, int limitMs = 15000,
+                 bool* timedOut = nullptr);
 
 }  // namespace velkor::test

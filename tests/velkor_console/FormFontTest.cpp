@@ -3,30 +3,29 @@
 // Liberation Sans, whose widths are those the layouts were made for.
 #include <gtest/gtest.h>
 
+#include <QDialog>
 #include <QFontInfo>
 #include <QPushButton>
 #include <QTreeWidget>
 
 #include "ConsoleRig.h"
-#include "Statformunit.h"
-#include "ui_Mainunit.h"
 
 using namespace velkor::test;
 
 TEST(FormFont, MsSansSerifRendersInLiberationSansInBothWindows) {
   RecordingDialogs dialogs;
-  SetPorts({});
+  PortNames ports{std::vector<std::string>{}};
   velkor::TMainForm form({&dialogs, {}});
   form.show();
   const QString liberation = QStringLiteral("Liberation Sans");
-  for (QWidget* w :
-       {static_cast<QWidget*>(&form), static_cast<QWidget*>(form.ui->BtnResetHard),
-        static_cast<QWidget*>(form.ui->MemoMessage), static_cast<QWidget*>(form.StatisticForm),
-        static_cast<QWidget*>(form.StatisticForm->TreeView1())}) {
+  QWidget* statistics = Control<QDialog>(form, "TStatisticForm");
+  for (QWidget* w : {static_cast<QWidget*>(&form), Control<QWidget>(form, "BtnResetHard"),
+                     Control<QWidget>(form, "MemoMessage"), statistics,
+                     Control<QWidget>(*statistics, "TreeView1")}) {
     EXPECT_EQ(w->font().family(), "MS Sans Serif") << w->objectName().toStdString();
     EXPECT_EQ(QFontInfo(w->font()).family(), liberation) << w->objectName().toStdString();
   }
-  EXPECT_TRUE(QFontInfo(form.ui->MemoMessage->font()).bold());
+  EXPECT_TRUE(QFontInfo(Control<QWidget>(form, "MemoMessage")->font()).bold());
   // The statistics window keeps its 14-pixel height in the substitute.
-  EXPECT_EQ(QFontInfo(form.StatisticForm->font()).pixelSize(), 14);
+  EXPECT_EQ(QFontInfo(statistics->font()).pixelSize(), 14);
 }

@@ -34,10 +34,8 @@ class RecordingActions : public TPollActions {
 
 struct CycleRig {
   CycleRig() : link(LinkHost{[this](const QString& line) { log << line; }, {}, {}}) {
-    qputenv("ZELNET_COM1", QByteArray::fromStdString(validator.peer.SlavePath()));
     EXPECT_TRUE(link.OpenPort('1', 9600));
   }
-  ~CycleRig() { qunsetenv("ZELNET_COM1"); }
 
   // One pass with the validator reporting `poll`; what the cycle asked for.
   QStringList Pass(const Bytes& poll) {
@@ -50,6 +48,7 @@ struct CycleRig {
   }
 
   ScriptedValidator validator;
+  PortNames ports{{validator.peer.SlavePath()}};
   QStringList log;
   ZelnetLink link;
   RecordingActions actions;

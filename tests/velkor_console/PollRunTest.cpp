@@ -36,7 +36,7 @@ size_t Polls(const ScriptedValidator& validator) {
 
 TEST(PollRun, StopsOrLeavesForAClosingWindowAsItsFlagsSay) {
   ScriptedValidator validator;
-  qputenv("ZELNET_COM1", QByteArray::fromStdString(validator.peer.SlavePath()));
+  PortNames ports{{validator.peer.SlavePath()}};
   ZelnetLink link(LinkHost{});
   ASSERT_TRUE(link.OpenPort('1', 9600));
   validator.SetStatus(0x14);
@@ -68,5 +68,4 @@ TEST(PollRun, StopsOrLeavesForAClosingWindowAsItsFlagsSay) {
   EXPECT_EQ(TPollCycle(link, actions).Run(active, closing), TPollCycle::End::Closing);
   EXPECT_EQ(Polls(validator), atStop);
   EXPECT_EQ(active, 1);  // the window clears it itself
-  qunsetenv("ZELNET_COM1");
 }

@@ -10,7 +10,6 @@
 #include <QTest>
 
 #include "ConsoleRig.h"
-#include "ui_Mainunit.h"
 
 using namespace velkor::test;
 using velkor::TMainForm;
@@ -46,20 +45,18 @@ TEST(PollLoop, FollowsAnEscrowLineByLineAndLocksTheControlsMeanwhile) {
   ScriptedValidator validator;
   AttachedConsole console(validator);
   TMainForm& form = *console.form;
-  Ui::TMainForm& ui = *form.ui;
-  Click(ui.BtnGetDescription);  // the bill names
-  ASSERT_EQ(form.BillNames[2], "50-USA");
+  Click(console.Button("BtnGetDescription"));  // the bill names
 
   validator.QueuePolls({{0x14}, {0x80, 0x02}, {0x80, 0x02}});
   std::map<QString, bool> during;
   When look([&] { return validator.QueuedPolls() <= 2; },  // the loop has polled once
             [&] {
-              for (QWidget* w : std::initializer_list<QWidget*>{
-                       ui.BtnGetStatus, ui.BtnStartPoll, ui.BtnPoll, ui.BtnResetSoft,
-                       ui.BtnResetHard, ui.BtnExit, ui.Button2, ui.Button1, ui.BtnDownload,
-                       ui.BtnReqStat, ui.EditEnBillByte1, ui.EditSecurityByte3, ui.CmbBoxRate,
-                       ui.BtnStopPoll, ui.CmbBoxPoll, ui.CmbBoxLenghtBarCode, ui.CheckBox1,
-                       ui.SpBtnHelp, ui.SpBtnAbout}) {
+              for (const char* name :
+                   {"BtnGetStatus", "BtnStartPoll", "BtnPoll", "BtnResetSoft", "BtnResetHard",
+                    "BtnExit", "Button2", "Button1", "BtnDownload", "BtnReqStat", "EditEnBillByte1",
+                    "EditSecurityByte3", "CmbBoxRate", "BtnStopPoll", "CmbBoxPoll",
+                    "CmbBoxLenghtBarCode", "CheckBox1", "SpBtnHelp", "SpBtnAbout"}) {
+                const QWidget* w = Control<QWidget>(form, name);
                 during[w->objectName()] = w->isEnabled();
               }
             });
@@ -88,14 +85,15 @@ TEST(PollLoop, FollowsAnEscrowLineByLineAndLocksTheControlsMeanwhile) {
                            "SpBtnHelp", "SpBtnAbout"}) {
     EXPECT_TRUE(during[open]) << open;
   }
-  for (QWidget* w : std::initializer_list<QWidget*>{ui.BtnGetStatus, ui.BtnStartPoll,
-                                                    ui.BtnResetSoft, ui.BtnExit, ui.CmbBoxRate}) {
+  for (const char* name :
+       {"BtnGetStatus", "BtnStartPoll", "BtnResetSoft", "BtnExit", "CmbBoxRate"}) {
+    const QWidget* w = Control<QWidget>(form, name);
     EXPECT_TRUE(w->isEnabled()) << w->objectName().toStdString();
   }
   // The loop recorded the last status it saw: a single Poll with it writes no separator.
   validator.SetStatus(0x14);
   const int beforePoll = console.LineCount();
-  Click(ui.BtnPoll);
+  Click(console.Button("BtnPoll"));
   EXPECT_EQ(console.LinesSince(beforePoll), QStringList{"* Idling"});
 
   // The escrow action can change while polling: the next escrow is stacked.
@@ -104,7 +102,7 @@ TEST(PollLoop, FollowsAnEscrowLineByLineAndLocksTheControlsMeanwhile) {
   When switchToStack(
       [&] { return CountOf(CodesOf(FramesSince(validator, secondStart)), 0x36) >= 1; },
       [&] {
-        ui.CmbBoxPoll->setCurrentIndex(1);
+        Control<QComboBox>(form, "CmbBoxPoll")->setCurrentIndex(1);
         validator.QueuePolls({{0x14}, {0x80, 0x05}});
       });
   RunPollLoop(form,
@@ -150,7 +148,6 @@ TEST(PollLoop, ResetsAfterPowerUpAndReadsIdentificationAndBillTableOncePerInitia
   EXPECT_EQ(lines.count("* Part Number - BV-ZEL-3000"), 2);
   EXPECT_EQ(lines.count("* 23- 100-EUR;   "), 2);
   EXPECT_EQ(lines.last(), "* Idling");
-  EXPECT_EQ(form.BillNames[23], "100-EUR");
   // Enable Bill Types went out with the edits as they stood.
   for (const Bytes& frame : FramesSince(validator, framesBefore)) {
     if (frame[3] == 0x34) {
@@ -163,9 +160,8 @@ TEST(PollLoop, ReadsTheBarcodeOfBillType23AndStopPollFinishesThePass) {
   ScriptedValidator validator;
   AttachedConsole console(validator);
   TMainForm& form = *console.form;
-  Ui::TMainForm& ui = *form.ui;
-  Click(ui.BtnGetDescription);
-  ui.CmbBoxPoll->setCurrentIndex(1);  // "Stack"
+  Click(console.Button("BtnGetDescription"));
+  Control<QComboBox>(form, "CmbBoxPoll")->setCurrentIndex(1);  // "Stack"
 
   validator.QueuePolls({{0x80, 0x17}, {0x81, 0x17}, {0x81, 0x17}});
   int before = console.LineCount();
@@ -186,7 +182,7 @@ TEST(PollLoop, ReadsTheBarcodeOfBillType23AndStopPollFinishesThePass) {
 
   // Stop Poll pressed in the middle of an escrow pass, while its Return waits for the answer:
   // the pass runs to its end and no further Poll goes out.
-  ui.CmbBoxPoll->setCurrentIndex(0);
+  Control<QComboBox>(form, "CmbBoxPoll")->setCurrentIndex(0);
   validator.SetStatus(0x80, 0x02);
   validator.SetAnswerDelay(0x36, 150);
   framesBefore = validator.Frames().size();
@@ -194,25 +190,24 @@ TEST(PollLoop, ReadsTheBarcodeOfBillType23AndStopPollFinishesThePass) {
   When stop(
       [&] {
         const auto codes = CodesOf(FramesSince(validator, framesBefore));
-        return form.Link.ExchangeBusy() && CountOf(codes, 0x36) == 2 && codes.back() == 0x36;
+        return CountOf(codes, 0x36) == 2 && codes.back() == 0x36;  // the Return's answer waits
       },
       [&] {
-        Click(ui.BtnStopPoll);
-        lockedWhenStopped = !ui.BtnGetStatus->isEnabled();
+        Click(console.Button("BtnStopPoll"));
+        lockedWhenStopped = !console.Button("BtnGetStatus")->isEnabled();
       });
   RunPollLoop(form, [] { return false; });
   ASSERT_TRUE(stop.Fired());
   EXPECT_TRUE(lockedWhenStopped);
   EXPECT_EQ(CodesOf(FramesSince(validator, framesBefore)),
             (std::vector<uint8_t>{0x30, 0x33, 0x00, 0x36, 0x33, 0x00, 0x36}));
-  EXPECT_TRUE(ui.BtnGetStatus->isEnabled());
+  EXPECT_TRUE(console.Button("BtnGetStatus")->isEnabled());
 }
 
 TEST(PollLoop, ConfirmedCloseEndsTheLoopAndThenClosesTheWindow) {
   ScriptedValidator validator;
   AttachedConsole console(validator);
   TMainForm& form = *console.form;
-  Ui::TMainForm& ui = *form.ui;
   RecordingDialogs& dialogs = console.dialogs;
   const size_t framesBefore = validator.Frames().size();
   auto polls = [&] { return CountOf(CodesOf(FramesSince(validator, framesBefore)), 0x33); };
@@ -220,14 +215,15 @@ TEST(PollLoop, ConfirmedCloseEndsTheLoopAndThenClosesTheWindow) {
   bool stillPollingAfterCancel = false;
   size_t pollsAtConfirm = 0;
   bool closedAtConfirm = true;
-  When cancel([&] { return polls() >= 3; },
-              [&] {
-                dialogs.closeAnswer = false;
-                form.close();
-                ui.CheckBox1->setChecked(true);  // traces of the idle passes
-              });
+  When cancel(
+      [&] { return polls() >= 3; },
+      [&] {
+        dialogs.closeAnswer = false;
+        form.close();
+        Control<QCheckBox>(form, "CheckBox1")->setChecked(true);  // traces of the idle passes
+      });
   When check([&] { return polls() >= 6; },
-             [&] { stillPollingAfterCancel = !ui.BtnStartPoll->isEnabled(); });
+             [&] { stillPollingAfterCancel = !console.Button("BtnStartPoll")->isEnabled(); });
   When confirm([&] { return polls() >= 8; },
                [&] {
                  dialogs.closeAnswer = true;
@@ -243,7 +239,7 @@ TEST(PollLoop, ConfirmedCloseEndsTheLoopAndThenClosesTheWindow) {
   EXPECT_EQ(polls(), pollsAtConfirm);
   // The loop has ended (the window closes below, which it does only then) and the close stays
   // confirmed (closing asks nothing more).
-  EXPECT_FALSE(ui.BtnGetStatus->isEnabled());  // a closing window is not unlocked
+  EXPECT_FALSE(console.Button("BtnGetStatus")->isEnabled());  // a closing window is not unlocked
   EXPECT_TRUE(QTest::qWaitFor([&] { return !form.isVisible(); }, 2000));
   EXPECT_EQ(dialogs.closeQueries.size(), 2);  // closing after the loop asks nothing more
 

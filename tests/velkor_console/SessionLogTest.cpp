@@ -14,7 +14,6 @@
 
 #include "ConsoleRig.h"
 #include "SessionLog.h"
-#include "ui_Mainunit.h"
 
 using namespace velkor::test;
 using velkor::SessionLog;
@@ -147,18 +146,18 @@ TEST(SessionLogWindow, EveryLineAndTraceGoesToTheFileWhileTheWindowKeeps101) {
   validator.SetStatus(0x14);
   AttachedConsole console(validator);
   velkor::TMainForm& form = *console.form;
-  ASSERT_TRUE(form.SessionRecord.IsOpen());
-  EXPECT_TRUE(form.SessionRecord.FilePath().startsWith(dir.path() + "/Velkor/logs/velkor-"));
+  const QString path = SessionFile(dir.path());
+  ASSERT_FALSE(path.isEmpty());
 
   // The failed start-up search and the Reset that found the validator are already there.
-  EXPECT_EQ(Texts(form.SessionRecord.FilePath()), form.MessageLines());
+  EXPECT_EQ(Texts(path), LogLines(form));
 
-  form.ui->CheckBox1->setChecked(true);
+  Control<QCheckBox>(form, "CheckBox1")->setChecked(true);
   for (int i = 0; i < 40; ++i) {
-    Click(form.ui->BtnGetStatus);  // a trace pair and five lines each
+    Click(console.Button("BtnGetStatus"));  // a trace pair and five lines each
   }
-  const QStringList window = form.MessageLines();
-  const QStringList file = Texts(form.SessionRecord.FilePath());
+  const QStringList window = LogLines(form);
+  const QStringList file = Texts(path);
   EXPECT_EQ(window.size(), 101);
   ASSERT_GT(file.size(), 280);
   EXPECT_EQ(file.mid(file.size() - 101), window);
@@ -173,10 +172,10 @@ TEST(SessionLogWindow, SaveLogAsCopiesTheWholeLogAndOpenLogFolderShowsItsFolder)
   ScriptedValidator validator;
   validator.SetStatus(0x14);
   AttachedConsole console(validator);
-  velkor::TMainForm& form = *console.form;
-  QPlainTextEdit& memo = *form.ui->MemoMessage;
+  QPlainTextEdit& memo = *Control<QPlainTextEdit>(*console.form, "MemoMessage");
+  const QString path = SessionFile(dir.filePath("state"));
   EXPECT_EQ(memo.contextMenuPolicy(), Qt::CustomContextMenu);
-  for (int i = 0; i < 30; ++i) Click(form.ui->BtnGetStatus);
+  for (int i = 0; i < 30; ++i) Click(console.Button("BtnGetStatus"));
 
   // A right click shows the usual entries, then the log's two.
   emit memo.customContextMenuRequested(QPoint(10, 10));
@@ -198,13 +197,12 @@ TEST(SessionLogWindow, SaveLogAsCopiesTheWholeLogAndOpenLogFolderShowsItsFolder)
   // Cancel writes nothing; a chosen file, even one already there, gets the whole log.
   console.dialogs.saveAnswer.clear();
   save->trigger();
-  EXPECT_EQ(console.dialogs.saveSuggestions,
-            QStringList{QFileInfo(form.SessionRecord.FilePath()).fileName()});
+  EXPECT_EQ(console.dialogs.saveSuggestions, QStringList{QFileInfo(path).fileName()});
   const QString target = dir.filePath("report.log");
   Touch(target);
   console.dialogs.saveAnswer = target;
   save->trigger();
-  EXPECT_EQ(FileLines(target), FileLines(form.SessionRecord.FilePath()));
+  EXPECT_EQ(FileLines(target), FileLines(path));
   EXPECT_GT(FileLines(target).size(), 150);
 
   // A file that cannot be written is a box; the log goes on.
@@ -226,11 +224,11 @@ TEST(SessionLogWindow, AnUnwritableLogLeavesTheWindowAsItIs) {
   testing::internal::CaptureStderr();
   {
     AttachedConsole console(validator);
-    velkor::TMainForm& form = *console.form;
-    EXPECT_FALSE(form.SessionRecord.IsOpen());
-    Click(form.ui->BtnGetStatus);
-    EXPECT_EQ(form.MessageLines().count("*********  Bill types enable  ********"), 1);
-    EXPECT_FALSE(MenuAction(*form.ui->MemoMessage, "Save Log As...")->isEnabled());
+    Click(console.Button("BtnGetStatus"));
+    EXPECT_EQ(LogLines(*console.form).count("*********  Bill types enable  ********"), 1);
+    EXPECT_FALSE(
+        MenuAction(*Control<QPlainTextEdit>(*console.form, "MemoMessage"), "Save Log As...")
+            ->isEnabled());
     EXPECT_TRUE(console.dialogs.errorBoxes.isEmpty());
   }
   const std::string err = testing::internal::GetCapturedStderr();

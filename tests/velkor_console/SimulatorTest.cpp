@@ -9,7 +9,6 @@
 
 #include "ConsoleRig.h"
 #include "bvsim.h"
-#include "ui_Mainunit.h"
 
 using namespace velkor::test;
 using velkor::TMainForm;
@@ -32,19 +31,19 @@ std::vector<int> CommandsReceived(const bvsim::Simulator& sim) {
 TEST(WithTheSimulator, StartPollFollowsBillsThroughEscrowStackReturnAndRejection) {
   SimConsole c;
   TMainForm& form = *c.form;
-  Ui::TMainForm& ui = *form.ui;
   EXPECT_EQ(c.Lines(), (QStringList{kSep, kSep, "Device has found on COM1!", kSep, "* Power Up"}));
   // Escrow for bill types 2 and 3 and for the coupon (23): bit t of the 24-bit mask.
-  ui.EditEscBillByte1->setText("10000000");
-  ui.EditEscBillByte3->setText("00001100");
+  Control<QLineEdit>(form, "EditEscBillByte1")->setText("10000000");
+  Control<QLineEdit>(form, "EditEscBillByte3")->setText("00001100");
 
   // Each bill goes in once the validator idles after the one before.
   When insert50([&] { return Idlings(c) == 1; }, [&] { c.sim.InsertBill(2); });
-  When insert100([&] { return Idlings(c) == 2; },
-                 [&] {
-                   ui.CmbBoxPoll->setCurrentIndex(1);  // "Stack" from now on
-                   c.sim.InsertBill(3);
-                 });
+  When insert100(
+      [&] { return Idlings(c) == 2; },
+      [&] {
+        Control<QComboBox>(form, "CmbBoxPoll")->setCurrentIndex(1);  // "Stack" from now on
+        c.sim.InsertBill(3);
+      });
   When insertCoupon([&] { return Idlings(c) == 3; },
                     [&] { c.sim.InsertCoupon("123456789012345678"); });
   When insertRejected([&] { return Idlings(c) == 4; },

@@ -6,32 +6,41 @@
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QTextBrowser>
 #include <QToolButton>
 
-#include "About.h"
 #include "ConsoleRig.h"
-#include "HelpWindow.h"
 #include "ProgressBarSteps.h"
-#include "ui_About.h"
-#include "ui_Mainunit.h"
 
 using namespace velkor::test;
 using velkor::TMainForm;
 
 namespace {
 
-std::unique_ptr<TMainForm> NoValidatorForm(RecordingDialogs& dialogs) {
-  SetPorts({});
-  auto form = std::make_unique<TMainForm>(TMainForm::Setup{&dialogs, {}});
-  form->show();
-  return form;
-}
+// The window as it opens with no validator on any port (the ports stay absent while it lives).
+struct NoValidatorForm {
+  explicit NoValidatorForm(RecordingDialogs& dialogs)
+      : form(std::make_unique<TMainForm>(TMainForm::Setup{&dialogs, {}})) {
+    form->show();
+  }
+  TMainForm* operator->() const { return form.get(); }
+  TMainForm& operator*() const { return *form; }
+  QPushButton* operator()(const char* name) const { return Control(*form, name); }
+  template <class T>
+  T* Find(const char* name) const {
+    return Control<T>(*form, name);
+  }
+
+  PortNames ports{std::vector<std::string>{}};
+  std::unique_ptr<TMainForm> form;
+};
 
 QStringList Items(const QComboBox* box) {
   QStringList items;
@@ -43,25 +52,22 @@ QStringList Items(const QComboBox* box) {
 
 TEST(MainWindow, OpensAfterAFailedSearchWithEveryControlAtItsDefault) {
   RecordingDialogs dialogs;
-  SetPorts({});
+  PortNames ports{std::vector<std::string>{}};
   QElapsedTimer clock;
   clock.start();
   auto formPtr = std::make_unique<TMainForm>(TMainForm::Setup{&dialogs, {}});
   // Four ports that cannot be opened cost four blocking 300 ms pauses.
   EXPECT_GE(clock.elapsed(), 1100);
   TMainForm& form = *formPtr;
-  Ui::TMainForm& ui = *form.ui;
+  const auto button = [&form](const char* name) { return Control(form, name); };
 
   // The search ran before the window was first shown: its box, an empty log, no port.
   EXPECT_FALSE(form.isVisible());
   EXPECT_EQ(dialogs.errorBoxes, QStringList{"BV hasn't found!"});
-  EXPECT_TRUE(form.MessageLines().isEmpty());
-  EXPECT_FALSE(form.Link.IsOpen());
-  EXPECT_EQ(form.Link.LastStatus(), 0);
-  EXPECT_TRUE(ui.BtnStartPoll->isEnabled());    // no poll loop holds the controls
-  EXPECT_TRUE(dialogs.closeQueries.isEmpty());  // no close asked for, none confirmed
-  for (const std::string& name : form.BillNames) EXPECT_TRUE(name.empty());
-  EXPECT_EQ(ui.ProgBarMain->value(), 0);
+  EXPECT_TRUE(LogLines(form).isEmpty());
+  EXPECT_TRUE(button("BtnStartPoll")->isEnabled());  // no poll loop holds the controls
+  EXPECT_TRUE(dialogs.closeQueries.isEmpty());       // no close asked for, none confirmed
+  EXPECT_EQ(Control<QProgressBar>(form, "ProgBarMain")->value(), 0);
 
   EXPECT_EQ(form.windowTitle(), "ZELNET Controller for Bill Validator");
   EXPECT_FALSE(form.windowFlags() & Qt::WindowMaximizeButtonHint);
@@ -69,167 +75,174 @@ TEST(MainWindow, OpensAfterAFailedSearchWithEveryControlAtItsDefault) {
   EXPECT_NEAR(form.width(), 826, 60);
   EXPECT_NEAR(form.height(), 639, 60);
 
-  const std::pair<QAbstractButton*, const char*> captions[] = {
-      {ui.CheckBox1, "Show Messages"},
-      {ui.BtnExit, "Exit"},
-      {ui.BtnResetHard, "Bus Reset"},
-      {ui.BtnResetSoft, "Reset"},
-      {ui.BtnGetStatus, "Get Status"},
-      {ui.BtnIdentification, "Identification"},
-      {ui.BtnGetDescription, "Get Bill Table"},
-      {ui.BtnStack, "Stack"},
-      {ui.BtnReturn, "Return"},
-      {ui.BtnHold, "Hold"},
-      {ui.BtnReqBarCode, "Extract Barcode Data"},
-      {ui.BtnSetParamBarCode, "Setup Barcode"},
-      {ui.BtnEnableBill, "Enable Bill Types"},
-      {ui.BtnDisableBill, "Disable Bill Types"},
-      {ui.BtnSetSecurity, "Set Security"},
-      {ui.BtnReqStat, "Request Statistics"},
-      {ui.BtnViewStatistic, "View Statistics"},
-      {ui.BtnDownload, "Download"},
-      {ui.Button1, "CRC32"},
-      {ui.BtnPoll, "Poll"},
-      {ui.BtnStartPoll, "Start Poll"},
-      {ui.BtnStopPoll, "Stop Poll"},
-      {ui.Button2, "ACK"},
+  const std::pair<const char*, const char*> captions[] = {
+      {"CheckBox1", "Show Messages"},
+      {"BtnExit", "Exit"},
+      {"BtnResetHard", "Bus Reset"},
+      {"BtnResetSoft", "Reset"},
+      {"BtnGetStatus", "Get Status"},
+      {"BtnIdentification", "Identification"},
+      {"BtnGetDescription", "Get Bill Table"},
+      {"BtnStack", "Stack"},
+      {"BtnReturn", "Return"},
+      {"BtnHold", "Hold"},
+      {"BtnReqBarCode", "Extract Barcode Data"},
+      {"BtnSetParamBarCode", "Setup Barcode"},
+      {"BtnEnableBill", "Enable Bill Types"},
+      {"BtnDisableBill", "Disable Bill Types"},
+      {"BtnSetSecurity", "Set Security"},
+      {"BtnReqStat", "Request Statistics"},
+      {"BtnViewStatistic", "View Statistics"},
+      {"BtnDownload", "Download"},
+      {"Button1", "CRC32"},
+      {"BtnPoll", "Poll"},
+      {"BtnStartPoll", "Start Poll"},
+      {"BtnStopPoll", "Stop Poll"},
+      {"Button2", "ACK"},
   };
-  for (const auto& [button, caption] : captions) {
+  for (const auto& [name, caption] : captions) {
+    const QAbstractButton* button = Control<QAbstractButton>(form, name);
     EXPECT_EQ(button->text(), caption);
-    EXPECT_EQ(button->isEnabled(), button != ui.BtnViewStatistic) << caption;
+    EXPECT_EQ(button->isEnabled(), std::string(name) != "BtnViewStatistic") << caption;
   }
-  EXPECT_FALSE(ui.CheckBox1->isChecked());
-  EXPECT_TRUE(ui.SpBtnHelp->text().isEmpty() || !ui.SpBtnHelp->icon().isNull());
-  EXPECT_FALSE(ui.SpBtnHelp->icon().isNull());
-  EXPECT_FALSE(ui.SpBtnAbout->icon().isNull());
+  EXPECT_FALSE(Control<QCheckBox>(form, "CheckBox1")->isChecked());
+  for (const char* name : {"SpBtnHelp", "SpBtnAbout"}) {
+    EXPECT_FALSE(Control<QToolButton>(form, name)->icon().isNull()) << name;
+  }
 
-  EXPECT_EQ(Items(ui.CmbBoxPoll), (QStringList{"Return", "Stack"}));
-  EXPECT_EQ(ui.CmbBoxPoll->currentText(), "Return");
-  EXPECT_EQ(Items(ui.CmbBoxRate), (QStringList{"9600", "19200"}));
-  EXPECT_EQ(ui.CmbBoxRate->currentText(), "9600");
-  EXPECT_EQ(Items(ui.CmbBoxLenghtBarCode),
+  const auto box = [&form](const char* name) { return Control<QComboBox>(form, name); };
+  EXPECT_EQ(Items(box("CmbBoxPoll")), (QStringList{"Return", "Stack"}));
+  EXPECT_EQ(box("CmbBoxPoll")->currentText(), "Return");
+  EXPECT_EQ(Items(box("CmbBoxRate")), (QStringList{"9600", "19200"}));
+  EXPECT_EQ(box("CmbBoxRate")->currentText(), "9600");
+  EXPECT_EQ(Items(box("CmbBoxLenghtBarCode")),
             (QStringList{"6 numbers", "8 numbers", "10 numbers", "12 numbers", "14 numbers",
                          "16 numbers", "18 numbers"}));
-  EXPECT_EQ(ui.CmbBoxLenghtBarCode->currentText(), "18 numbers");
-  for (QComboBox* box : {ui.CmbBoxPoll, ui.CmbBoxRate, ui.CmbBoxLenghtBarCode}) {
-    EXPECT_TRUE(box->isEditable());
+  EXPECT_EQ(box("CmbBoxLenghtBarCode")->currentText(), "18 numbers");
+  for (const char* name : {"CmbBoxPoll", "CmbBoxRate", "CmbBoxLenghtBarCode"}) {
+    EXPECT_TRUE(box(name)->isEditable()) << name;
   }
 
-  const std::pair<QLineEdit*, const char*> edits[] = {
-      {ui.EditEnBillByte1, "11111111"},   {ui.EditEnBillByte2, "11111111"},
-      {ui.EditEnBillByte3, "11111111"},   {ui.EditEscBillByte1, "00000000"},
-      {ui.EditEscBillByte2, "00000000"},  {ui.EditEscBillByte3, "00000000"},
-      {ui.EditSecurityByte1, "00000000"}, {ui.EditSecurityByte2, "00000000"},
-      {ui.EditSecurityByte3, "00000000"},
+  const std::pair<const char*, const char*> edits[] = {
+      {"EditEnBillByte1", "11111111"},   {"EditEnBillByte2", "11111111"},
+      {"EditEnBillByte3", "11111111"},   {"EditEscBillByte1", "00000000"},
+      {"EditEscBillByte2", "00000000"},  {"EditEscBillByte3", "00000000"},
+      {"EditSecurityByte1", "00000000"}, {"EditSecurityByte2", "00000000"},
+      {"EditSecurityByte3", "00000000"},
   };
-  for (const auto& [edit, text] : edits) {
+  for (const auto& [name, text] : edits) {
+    const QLineEdit* edit = Control<QLineEdit>(form, name);
     EXPECT_EQ(edit->text(), text);
     EXPECT_EQ(edit->maxLength(), 8);
   }
-  EXPECT_EQ(ui.GroupBoxEnBill->title(), "Bill Types");
-  EXPECT_EQ(ui.GroupBoxEscBill->title(), "Bill Types With Escrow");
-  EXPECT_EQ(ui.GroupBoxSecurity->title(), "Bill Types");
-  EXPECT_TRUE(ui.GroupBoxEnBill->isAncestorOf(ui.EditEnBillByte1));
-  EXPECT_TRUE(ui.GroupBoxEscBill->isAncestorOf(ui.EditEscBillByte3));
-  EXPECT_TRUE(ui.GroupBoxSecurity->isAncestorOf(ui.EditSecurityByte2));
-  EXPECT_EQ(ui.LabelRate->text(), "Baud Rate COM-port");
-  EXPECT_TRUE(ui.MemoMessage->isReadOnly());
-  EXPECT_TRUE(ui.MemoMessage->font().bold());
-  EXPECT_EQ(form.OpenDlg.Filter, "HEX-Files(*.hex)|*.hex");
-  // Nothing waits: no answer read, no search.
-  EXPECT_FALSE(form.Link.ExchangeBusy());
-  EXPECT_FALSE(form.Link.Searching());
+  const auto group = [&form](const char* name) { return Control<QGroupBox>(form, name); };
+  EXPECT_EQ(group("GroupBoxEnBill")->title(), "Bill Types");
+  EXPECT_EQ(group("GroupBoxEscBill")->title(), "Bill Types With Escrow");
+  EXPECT_EQ(group("GroupBoxSecurity")->title(), "Bill Types");
+  EXPECT_TRUE(group("GroupBoxEnBill")->isAncestorOf(Control<QLineEdit>(form, "EditEnBillByte1")));
+  EXPECT_TRUE(group("GroupBoxEscBill")->isAncestorOf(Control<QLineEdit>(form, "EditEscBillByte3")));
+  EXPECT_TRUE(
+      group("GroupBoxSecurity")->isAncestorOf(Control<QLineEdit>(form, "EditSecurityByte2")));
+  EXPECT_EQ(Control<QLabel>(form, "LabelRate")->text(), "Baud Rate COM-port");
+  EXPECT_TRUE(Control<QPlainTextEdit>(form, "MemoMessage")->isReadOnly());
+  EXPECT_TRUE(Control<QPlainTextEdit>(form, "MemoMessage")->font().bold());
 }
 
 TEST(MainWindow, WithoutAPortEveryCommandAsksForASearchAndSendsNothing) {
   RecordingDialogs dialogs;
-  auto form = NoValidatorForm(dialogs);
-  Ui::TMainForm& ui = *form->ui;
+  NoValidatorForm form(dialogs);
   dialogs.errorBoxes.clear();
-  for (QPushButton* button :
-       {ui.BtnGetStatus, ui.BtnIdentification, ui.BtnGetDescription, ui.BtnStack, ui.BtnReturn,
-        ui.BtnHold, ui.BtnReqBarCode, ui.BtnSetParamBarCode, ui.BtnEnableBill, ui.BtnDisableBill,
-        ui.BtnSetSecurity, ui.BtnPoll, ui.BtnStartPoll}) {
+  for (const char* name :
+       {"BtnGetStatus", "BtnIdentification", "BtnGetDescription", "BtnStack", "BtnReturn",
+        "BtnHold", "BtnReqBarCode", "BtnSetParamBarCode", "BtnEnableBill", "BtnDisableBill",
+        "BtnSetSecurity", "BtnPoll", "BtnStartPoll"}) {
     dialogs.errorBoxes.clear();
-    Click(button);
-    EXPECT_EQ(dialogs.errorBoxes, QStringList{"Execute search and reset of the BV!"})
-        << button->text().toStdString();
+    Click(form(name));
+    EXPECT_EQ(dialogs.errorBoxes, QStringList{"Execute search and reset of the BV!"}) << name;
   }
   dialogs.errorBoxes.clear();
-  Click(ui.Button2);
+  Click(form("Button2"));
   EXPECT_EQ(dialogs.errorBoxes, QStringList{"Execute search and reset of the BV"});
   // Start Poll without a port leaves the controls as they were (and starts no loop, which would
   // hold a confirmed close back: see the end).
-  EXPECT_TRUE(ui.BtnGetStatus->isEnabled());
-  EXPECT_TRUE(ui.BtnStartPoll->isEnabled());
+  EXPECT_TRUE(form("BtnGetStatus")->isEnabled());
+  EXPECT_TRUE(form("BtnStartPoll")->isEnabled());
 
-  // Reset without a port searches by the Reset command and finds nothing either.
+  // Reset without a port searches by the Reset command and finds nothing either: the port stays
+  // closed, so a command still asks for a search.
+  QProgressBar* progress = form.Find<QProgressBar>("ProgBarMain");
   QList<int> positions;
-  QObject::connect(ui.ProgBarMain, &QProgressBar::valueChanged,
-                   [&](int value) { positions << value; });
+  QObject::connect(progress, &QProgressBar::valueChanged, [&](int value) { positions << value; });
   dialogs.errorBoxes.clear();
-  Click(ui.BtnResetSoft);
+  Click(form("BtnResetSoft"));
   EXPECT_EQ(dialogs.errorBoxes, QStringList{"The BV is not found!"});
   EXPECT_EQ(positions, (QList<int>{1, 2, 3, 4, 0}));
-  EXPECT_EQ(ui.ProgBarMain->maximum(), 4);
-  EXPECT_TRUE(ui.BtnResetSoft->isEnabled());
-  EXPECT_TRUE(form->MessageLines().isEmpty());
-  EXPECT_FALSE(form->Link.IsOpen());
+  EXPECT_EQ(progress->maximum(), 4);
+  EXPECT_TRUE(form("BtnResetSoft")->isEnabled());
+  EXPECT_TRUE(LogLines(*form).isEmpty());
+  dialogs.errorBoxes.clear();
+  Click(form("BtnGetStatus"));
+  EXPECT_EQ(dialogs.errorBoxes, QStringList{"Execute search and reset of the BV!"});
   EXPECT_TRUE(form->close());
 }
 
 TEST(MainWindow, TheLogKeeps101LinesAndTheLockCoversItsListOnly) {
   RecordingDialogs dialogs;
-  auto form = NoValidatorForm(dialogs);
-  Ui::TMainForm& ui = *form->ui;
+  NoValidatorForm form(dialogs);
 
   for (int i = 1; i <= 100; ++i) form->AddMessage(QString::number(i));
-  EXPECT_EQ(form->MessageLines().size(), 100);
+  EXPECT_EQ(LogLines(*form).size(), 100);
   form->AddMessage("101");
-  EXPECT_EQ(form->MessageLines().size(), 101);
-  EXPECT_EQ(form->MessageLines().first(), "1");
+  EXPECT_EQ(LogLines(*form).size(), 101);
+  EXPECT_EQ(LogLines(*form).first(), "1");
   form->AddMessage("102");
-  const QStringList lines = form->MessageLines();
+  const QStringList lines = LogLines(*form);
   EXPECT_EQ(lines.size(), 101);
   EXPECT_EQ(lines.first(), "2");
   EXPECT_EQ(lines.last(), "102");
 
-  QWidget* const locked[] = {
-      ui.EditEnBillByte1,   ui.EditEnBillByte2,
-      ui.EditEnBillByte3,   ui.EditEscBillByte1,
-      ui.EditEscBillByte2,  ui.EditEscBillByte3,
-      ui.EditSecurityByte1, ui.EditSecurityByte2,
-      ui.EditSecurityByte3, ui.CmbBoxRate,
-      ui.BtnDisableBill,    ui.BtnDownload,
-      ui.BtnEnableBill,     ui.BtnGetDescription,
-      ui.BtnGetStatus,      ui.BtnHold,
-      ui.BtnIdentification, ui.BtnPoll,
-      ui.BtnStartPoll,      ui.BtnReqStat,
-      ui.BtnResetSoft,      ui.BtnResetHard,
-      ui.BtnReturn,         ui.BtnSetSecurity,
-      ui.BtnStack,          ui.BtnSetParamBarCode,
-      ui.BtnReqBarCode,     ui.BtnExit,
-      ui.Button1,           ui.Button2,
-  };
-  QWidget* const untouched[] = {ui.CmbBoxPoll, ui.CmbBoxLenghtBarCode, ui.CheckBox1,
-                                ui.SpBtnHelp,  ui.SpBtnAbout,          ui.MemoMessage};
+  std::vector<QWidget*> locked;
+  for (const char* name : {"EditEnBillByte1",   "EditEnBillByte2",
+                           "EditEnBillByte3",   "EditEscBillByte1",
+                           "EditEscBillByte2",  "EditEscBillByte3",
+                           "EditSecurityByte1", "EditSecurityByte2",
+                           "EditSecurityByte3", "CmbBoxRate",
+                           "BtnDisableBill",    "BtnDownload",
+                           "BtnEnableBill",     "BtnGetDescription",
+                           "BtnGetStatus",      "BtnHold",
+                           "BtnIdentification", "BtnPoll",
+                           "BtnStartPoll",      "BtnReqStat",
+                           "BtnResetSoft",      "BtnResetHard",
+                           "BtnReturn",         "BtnSetSecurity",
+                           "BtnStack",          "BtnSetParamBarCode",
+                           "BtnReqBarCode",     "BtnExit",
+                           "Button1",           "Button2"}) {
+    locked.push_back(form.Find<QWidget>(name));
+  }
+  std::vector<QWidget*> untouched;
+  for (const char* name : {"CmbBoxPoll", "CmbBoxLenghtBarCode", "CheckBox1", "SpBtnHelp",
+                           "SpBtnAbout", "MemoMessage"}) {
+    untouched.push_back(form.Find<QWidget>(name));
+  }
+  QPushButton* stopPoll = form("BtnStopPoll");
+  QPushButton* viewStatistic = form("BtnViewStatistic");
   form->SetControlsEnabled(false, false);
   for (QWidget* w : locked) EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
   for (QWidget* w : untouched) EXPECT_TRUE(w->isEnabled()) << w->objectName().toStdString();
-  EXPECT_TRUE(ui.BtnStopPoll->isEnabled());
-  EXPECT_FALSE(ui.BtnViewStatistic->isEnabled());  // disabled at start, not touched
+  EXPECT_TRUE(stopPoll->isEnabled());
+  EXPECT_FALSE(viewStatistic->isEnabled());  // disabled at start, not touched
   form->SetControlsEnabled(false, true);
-  EXPECT_FALSE(ui.BtnStopPoll->isEnabled());
+  EXPECT_FALSE(stopPoll->isEnabled());
   form->SetControlsEnabled(true, false);
   for (QWidget* w : locked) EXPECT_TRUE(w->isEnabled()) << w->objectName().toStdString();
-  EXPECT_FALSE(ui.BtnStopPoll->isEnabled());  // only withStopPoll touches it
+  EXPECT_FALSE(stopPoll->isEnabled());  // only withStopPoll touches it
   form->SetControlsEnabled(true, true);
-  EXPECT_TRUE(ui.BtnStopPoll->isEnabled());
-  EXPECT_FALSE(ui.BtnViewStatistic->isEnabled());
+  EXPECT_TRUE(stopPoll->isEnabled());
+  EXPECT_FALSE(viewStatistic->isEnabled());
 
   // The close query: Cancel keeps the window, OK closes it (with no port there is none to close).
   dialogs.closeAnswer = false;
-  Click(ui.BtnExit);
+  Click(form("BtnExit"));
   EXPECT_EQ(dialogs.closeQueries, QStringList{"Close the programm?"});
   EXPECT_TRUE(form->isVisible());
   dialogs.closeAnswer = true;
@@ -244,29 +257,29 @@ TEST(MainWindow, TheLogKeeps101LinesAndTheLockCoversItsListOnly) {
 
 TEST(MainWindow, AboutAndHelpAndTheirScreenshots) {
   RecordingDialogs dialogs;
-  auto form = NoValidatorForm(dialogs);
-  Ui::TMainForm& ui = *form->ui;
+  NoValidatorForm form(dialogs);
   // A few lines so the screenshot shows the log in use.
   for (const char* line : {"==================================", "Device has found on COM1!",
                            "==================================", "* Idling"}) {
     form->AddMessage(line);
   }
 
-  Click(ui.SpBtnAbout);
+  Click(form.Find<QToolButton>("SpBtnAbout"));
   EXPECT_EQ(dialogs.modalTitles, QStringList{"About"});
-  ASSERT_NE(form->DlgAbout, nullptr);
-  velkor::TDlgAbout& about = *form->DlgAbout;
-  EXPECT_EQ(about.ui->ProductName->text(), "ZELNET Controller");
-  EXPECT_EQ(about.ui->Version->text(), "Version 2.15");
-  EXPECT_TRUE(about.ui->ProductName->font().bold());
+  ASSERT_NE(dialogs.lastModal, nullptr);
+  QDialog& about = *dialogs.lastModal;
+  EXPECT_EQ(Control<QLabel>(about, "ProductName")->text(), "ZELNET Controller");
+  EXPECT_EQ(Control<QLabel>(about, "Version")->text(), "Version 2.15");
+  EXPECT_TRUE(Control<QLabel>(about, "ProductName")->font().bold());
   EXPECT_EQ(about.size(), QSize(385, 217));
   EXPECT_FALSE(about.windowFlags() & Qt::WindowMinimizeButtonHint);
 
-  Click(ui.SpBtnHelp);
-  ASSERT_NE(form->HelpWindow, nullptr);
+  Click(form.Find<QToolButton>("SpBtnHelp"));
+  ASSERT_NE(dialogs.lastWindow, nullptr);
+  QWidget& helpWindow = *dialogs.lastWindow;
   EXPECT_EQ(dialogs.windowTitles.size(), 1);
-  EXPECT_TRUE(form->HelpWindow->isVisible());
-  const QString help = form->HelpWindow->Browser->toPlainText();
+  EXPECT_TRUE(helpWindow.isVisible());
+  const QString help = Control<QTextBrowser>(helpWindow, "Browser")->toPlainText();
   for (const char* control : {"Bus Reset",
                               "Reset",
                               "Get Status",
@@ -302,7 +315,7 @@ TEST(MainWindow, AboutAndHelpAndTheirScreenshots) {
   QTest::qWait(20);
   EXPECT_TRUE(about.grab().save(dir + "/velkor_about.png"));
   about.hide();
-  EXPECT_TRUE(form->HelpWindow->grab().save(dir + "/velkor_help.png"));
+  EXPECT_TRUE(helpWindow.grab().save(dir + "/velkor_help.png"));
 }
 
 TEST(ProgressBar, ShowsPositionsBeyondTheMaximumAsFull) {

@@ -12,7 +12,6 @@
 #include "HexWriter.h"
 #include "ToolHex.h"
 #include "bvsim.h"
-#include "ui_Mainunit.h"
 
 using namespace velkor::test;
 using velkor::TMainForm;
@@ -22,15 +21,15 @@ namespace {
 
 // The window found the simulator on COM1 at start-up.
 struct SimWindow : SimConsole {
-  SimWindow() { EXPECT_TRUE(form->Link.IsOpen()); }
+  SimWindow() { EXPECT_TRUE(Lines().contains("Device has found on COM1!")); }
 
   // Clicks Download with the dialog answering `file`; returns the lines it added and leaves the
   // frames it sent in the simulator's record.
   QStringList Download(const QString& file) {
     dialogs.fileAnswer = file;
     sim.ClearReceived();
-    const qsizetype from = form->MessageLines().size();
-    Click(form->ui->BtnDownload);
+    const qsizetype from = Lines().size();
+    Click(Button("BtnDownload"));
     return Since(from);
   }
   // Sub-commands of the Download requests received (-1: the command alone), other codes as such.
@@ -41,9 +40,11 @@ struct SimWindow : SimConsole {
     return requests;
   }
   bool ControlsEnabled() const {
-    const Ui::TMainForm& ui = *form->ui;
-    return ui.BtnDownload->isEnabled() && ui.Button1->isEnabled() && ui.BtnStopPoll->isEnabled() &&
-           ui.BtnReqStat->isEnabled() && ui.BtnPoll->isEnabled() && ui.BtnExit->isEnabled();
+    for (const char* name :
+         {"BtnDownload", "Button1", "BtnStopPoll", "BtnReqStat", "BtnPoll", "BtnExit"}) {
+      if (!Button(name)->isEnabled()) return false;
+    }
+    return true;
   }
 };
 
@@ -57,15 +58,16 @@ TEST(DownloadButton, DownloadsAnObjcopyFileAndCrc32ShowsTheChecksumOfWhatWasStor
   const Bytes firmware = zelnet::test::RandomBytes(700, 3);
   const QString file = tools.Path(tools.Objcopy("firmware", firmware));
   SimWindow w;
-  Ui::TMainForm& ui = *w.form->ui;
-  ui.CheckBox1->setChecked(true);  // "Show Messages": only the Download command is traced
+  QCheckBox* showMessages = Control<QCheckBox>(*w.form, "CheckBox1");
+  showMessages->setChecked(true);  // "Show Messages": only the Download command is traced
 
   // The controls are locked from the start: look during the 400 ms pause after the command.
   bool locked = false;
   When pausing([&] { return w.sim.WaitForCommand(0x50, std::chrono::milliseconds(0)); },
                [&] {
-                 locked = !ui.BtnDownload->isEnabled() && !ui.Button1->isEnabled() &&
-                          !ui.BtnStopPoll->isEnabled() && !ui.BtnReqStat->isEnabled();
+                 locked =
+                     !w.Button("BtnDownload")->isEnabled() && !w.Button("Button1")->isEnabled() &&
+                     !w.Button("BtnStopPoll")->isEnabled() && !w.Button("BtnReqStat")->isEnabled();
                });
   const QStringList lines = w.Download(file);
   EXPECT_EQ(lines,
@@ -77,19 +79,18 @@ TEST(DownloadButton, DownloadsAnObjcopyFileAndCrc32ShowsTheChecksumOfWhatWasStor
   EXPECT_TRUE(pausing.Fired());
   EXPECT_TRUE(locked);
   EXPECT_TRUE(w.ControlsEnabled());
-  EXPECT_EQ(ui.ProgBarMain->value(), 0);
+  EXPECT_EQ(Control<QProgressBar>(*w.form, "ProgBarMain")->value(), 0);
   EXPECT_EQ(w.Requests(),
             (std::vector<int>{kCommandAlone, 0, 0, 1, 2, 2, 2, 3}));  // three blocks of 256
 
-  // What the simulator stored is the file's bytes, 0xFF elsewhere; and so is the window's image.
+  // What the simulator stored is the file's bytes, 0xFF elsewhere.
   Bytes expected(velkor::kFirmwareImageSize, 0xFF);
   std::copy(firmware.begin(), firmware.end(), expected.begin());
   EXPECT_EQ(w.sim.Firmware(), expected);
-  EXPECT_TRUE(std::equal(expected.begin(), expected.end(), w.form->FirmwareImage.begin()));
 
-  ui.CheckBox1->setChecked(false);
-  const qsizetype from = w.form->MessageLines().size();
-  Click(ui.Button1);
+  showMessages->setChecked(false);
+  const qsizetype from = w.Lines().size();
+  Click(w.Button("Button1"));
   const QString crc = QString("%1").arg(zelnet::test::Crc32(expected), 8, 16, QChar('0')).toUpper();
   EXPECT_EQ(crc, QString("%1").arg(w.sim.FirmwareCrc32(), 8, 16, QChar('0')).toUpper());
   // The transaction sets the answer off when its byte 3 differs from the last status, which no
@@ -173,7 +174,7 @@ TEST(DownloadButton, ExchangeFailuresEndTheDownloadWithTheirLineAndUnlockTheCont
   EXPECT_EQ(blockSize.mid(blockSize.size() - 2),
             (QStringList{"HEX-FILE - OK!", "ERROR exchange with BV!!!"}));
   EXPECT_EQ(w.Requests(), (std::vector<int>{kCommandAlone, 0, 0, 1}));
-  EXPECT_EQ(w.form->ui->ProgBarMain->value(), 0);
+  EXPECT_EQ(Control<QProgressBar>(*w.form, "ProgBarMain")->value(), 0);
 
   // A file that passes the first pass but not the load.
   w.sim.SetBlockPower(8);
@@ -194,16 +195,16 @@ TEST(DownloadButton, ExchangeFailuresEndTheDownloadWithTheirLineAndUnlockTheCont
   silentCrc.kind = bvsim::Fault::Silent;
   silentCrc.command = 0x51;
   w.sim.InjectFault(silentCrc);
-  qsizetype from = w.form->MessageLines().size();
-  Click(w.form->ui->Button1);
+  qsizetype from = w.Lines().size();
+  Click(w.Button("Button1"));
   EXPECT_EQ(w.Since(from), (QStringList{kSep, "Time-out!"}));
   w.sim.ScriptAnswer(0x51, {0x12});
-  from = w.form->MessageLines().size();
-  Click(w.form->ui->Button1);
+  from = w.Lines().size();
+  Click(w.Button("Button1"));
   EXPECT_EQ(w.Since(from), (QStringList{kSep, kSep, "The answer holds no CRC32 value!"}));
 
   // No port open: the transaction's box, and the controls come back.
-  w.form->Link.ClosePort();
+  w.Detach();
   EXPECT_TRUE(w.Download(file).isEmpty());
   EXPECT_EQ(w.dialogs.errorBoxes, QStringList{"Execute search and reset of the BV!"});
   EXPECT_TRUE(w.ControlsEnabled());

@@ -12,7 +12,6 @@
 #include "ConsoleRig.h"
 #include "Statformunit.h"
 #include "bvsim.h"
-#include "ui_Mainunit.h"
 
 using namespace velkor::test;
 using velkor::TMainForm;
@@ -72,16 +71,20 @@ void Collect(const QTreeWidgetItem* item, int level, QStringList& texts) {
 struct StatWindow : SimConsole {
   explicit StatWindow(const bvsim::Statistics& statistics)
       : SimConsole(WithStatistics(statistics)) {
-    EXPECT_TRUE(form->Link.IsOpen());
+    EXPECT_TRUE(Lines().contains("Device has found on COM1!"));
   }
 
   QStringList Request() {
     sim.ClearReceived();
-    const qsizetype from = form->MessageLines().size();
-    Click(form->ui->BtnReqStat);
-    return form->MessageLines().mid(from);
+    const qsizetype from = Lines().size();
+    Click(Button("BtnReqStat"));
+    return Lines().mid(from);
   }
-  QTreeWidget& Tree() const { return *form->StatisticForm->TreeView1(); }
+  // The statistics window, one of the main window's own.
+  velkor::TStatisticForm& Statistics() const {
+    return *Control<velkor::TStatisticForm>(*form, "TStatisticForm");
+  }
+  QTreeWidget& Tree() const { return *Control<QTreeWidget>(Statistics(), "TreeView1"); }
   int NodeCount() const {
     int n = 0;
     for (int i = 0; i < Tree().topLevelItemCount(); ++i) n += CountNodes(Tree().topLevelItem(i));
@@ -93,11 +96,10 @@ struct StatWindow : SimConsole {
     return texts;
   }
   QTreeWidgetItem* Counter(int group, int counter) const {
-    return form->StatisticForm->CounterNode(static_cast<size_t>(group),
-                                            static_cast<size_t>(counter));
+    return Statistics().CounterNode(static_cast<size_t>(group), static_cast<size_t>(counter));
   }
-  bool RequestEnabled() const { return form->ui->BtnReqStat->isEnabled(); }
-  bool ViewEnabled() const { return form->ui->BtnViewStatistic->isEnabled(); }
+  bool RequestEnabled() const { return Button("BtnReqStat")->isEnabled(); }
+  bool ViewEnabled() const { return Button("BtnViewStatistic")->isEnabled(); }
   std::vector<int> Codes() const {
     std::vector<int> codes;
     for (const bvsim::Frame& f : sim.ReceivedFrames()) codes.push_back(f.Command());
@@ -113,7 +115,6 @@ QString Child(const QTreeWidgetItem* item, int index) {
 
 TEST(RequestStatistics, FillsTheTreeWithEveryTextAndViewStatisticsShowsIt) {
   StatWindow w(ThreeDenominations());
-  Ui::TMainForm& ui = *w.form->ui;
   EXPECT_FALSE(w.ViewEnabled()) << "nothing to view before a request";
   EXPECT_EQ(w.NodeCount(), 32);
 
@@ -128,7 +129,8 @@ TEST(RequestStatistics, FillsTheTreeWithEveryTextAndViewStatisticsShowsIt) {
   When waiting([&] { return w.sim.WaitForCommand(0x60, std::chrono::milliseconds(0)); },
                [&] {
                  bothDisabled = !w.RequestEnabled() && !w.ViewEnabled();
-                 othersEnabled = ui.BtnPoll->isEnabled() && ui.BtnDownload->isEnabled();
+                 othersEnabled =
+                     w.Button("BtnPoll")->isEnabled() && w.Button("BtnDownload")->isEnabled();
                });
   // The answer's byte 3 (a length byte) differs from the last status: a separator first.
   EXPECT_EQ(w.Request(), (QStringList{kSep, "The Read Statistic-command is executed"}));
@@ -182,8 +184,9 @@ TEST(RequestStatistics, FillsTheTreeWithEveryTextAndViewStatisticsShowsIt) {
   EXPECT_EQ(Child(w.Counter(2, 0), 0), "1 Sample -  250");
   EXPECT_EQ(Child(w.Counter(2, 0), 19), "20 Sample -  9");
 
-  Click(ui.BtnViewStatistic);
+  Click(w.Button("BtnViewStatistic"));
   EXPECT_EQ(w.dialogs.modalTitles, QStringList{"Statistics"});
+  EXPECT_EQ(w.dialogs.lastModal, &w.Statistics());
 
   // A second request replaces the nodes of the first.
   const QStringList before = w.Texts();
@@ -240,7 +243,7 @@ TEST(RequestStatistics, AnswersThatAreNoGoodBlockNeverFillTheTree) {
   w.sim.ScriptRawAnswer(0x60, std::vector<uint8_t>(otherFrame.begin(), otherFrame.begin() + 40));
   const size_t sent = w.sim.SentFrames().size();
   When timeOut([&] { return w.sim.SentFrames().size() > sent; },
-               [&] { w.form->Link.TimerComPortTimer(); });
+               [&] { w.form->TimerComPortTimer(); });
   EXPECT_EQ(w.Request(), QStringList({kSep, "Time-out!"}) + rejectLines);
   EXPECT_TRUE(timeOut.Fired());
   EXPECT_EQ(w.Codes(), withReject);
@@ -249,12 +252,12 @@ TEST(RequestStatistics, AnswersThatAreNoGoodBlockNeverFillTheTree) {
   EXPECT_EQ(w.Texts(), filled);
 
   // No port open: the transaction's box, and both buttons come back; the tree is still there.
-  w.form->Link.ClosePort();
+  w.Detach();
   EXPECT_TRUE(w.Request().isEmpty());
   EXPECT_EQ(w.dialogs.errorBoxes, QStringList{"Execute search and reset of the BV!"});
   EXPECT_TRUE(w.RequestEnabled());
   EXPECT_TRUE(w.ViewEnabled());
-  Click(w.form->ui->BtnViewStatistic);
+  Click(w.Button("BtnViewStatistic"));
   EXPECT_EQ(w.dialogs.modalTitles, QStringList{"Statistics"});
   EXPECT_EQ(w.Texts(), filled);
 }

@@ -22,6 +22,7 @@ class TDlgAbout : public QDialog {
   explicit TDlgAbout(QWidget* parent = nullptr);
   ~TDlgAbout() override;
 
+ private:
   std::unique_ptr<Ui::TDlgAbout> ui;
 };
 

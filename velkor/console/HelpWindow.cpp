@@ -17,6 +17,7 @@ THelpWindow::THelpWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   InitHelpResource();
   setWindowTitle(QStringLiteral("ZELNET Controller - Help"));
   Browser = new QTextBrowser(this);
+  Browser->setObjectName(QStringLiteral("Browser"));
   Browser->setOpenExternalLinks(false);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);

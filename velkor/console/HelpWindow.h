@@ -16,6 +16,7 @@ class THelpWindow : public QWidget {
   // The contents page of the help.
   static const char* const kContentsUrl;
 
+ private:
   QTextBrowser* Browser = nullptr;
 };
 

@@ -94,12 +94,6 @@ void TMainForm::AddMessage(const QString& text) {
   SessionRecord.Add(text);
 }
 
-QStringList TMainForm::MessageLines() const {
-  const QString text = ui->MemoMessage->toPlainText();
-  if (text.isEmpty() && ui->MemoMessage->document()->blockCount() <= 1) return {};
-  return text.split(QLatin1Char('\n'));
-}
-
 void TMainForm::SetControlsEnabled(bool enabled, bool withStopPoll) {
   // The lock covers every button that starts an exchange, Exit, the bit edits and the rate box.
   for (const auto& exchange : exchanges_) exchange.first->setEnabled(enabled);

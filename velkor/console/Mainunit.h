@@ -1,8 +1,10 @@
 // TMainForm: Velkor's main window. Its controls (ui->BtnResetHard, ...) carry the names of the
-// window's design; its handlers read them, call the plain classes of each part (the link and its
-// device search, the poll cycle, the statistics request, the download procedure, the answer
-// decoders) and write the outcome into the message log. Modal boxes, dialogs and secondary
-// windows go through ConsoleDialogs so that tests answer them without blocking.
+// window's design, as their object names too; its handlers read them, call the plain classes of
+// each part (the link and its device search, the poll cycle, the statistics request, the download
+// procedure, the answer decoders) and write the outcome into the message log. What the window
+// holds (the link with its port, the bill names, the firmware image, its child windows) is its
+// own; others see its controls, its log and its boxes. Modal boxes, dialogs and secondary windows
+// go through ConsoleDialogs so that tests answer them without blocking.
 #pragma once
 
 #include <QString>
@@ -61,32 +63,8 @@ class TMainForm : public QWidget, private TPollActions, private DownloadHost {
   explicit TMainForm(Setup setup = {}, QWidget* parent = nullptr);
   ~TMainForm() override;
 
-  std::unique_ptr<Ui::TMainForm> ui;
-
- private:
-  std::unique_ptr<ConsoleDialogs> ownDialogs_;
-  ConsoleDialogs& dialogs_;
-  std::unique_ptr<FirmwareImageBytes> firmwareImage_ = std::make_unique<FirmwareImageBytes>();
-  uint8_t PollActive = 0;      // set while the Start Poll loop runs
-  uint8_t CloseRequested = 0;  // set once the operator has confirmed closing
-
- public:
-  // The command transaction with the port and its state, and the device search.
-  ZelnetLink Link;
-  BillNameTable BillNames;  // Latin-1 text of bill types 0-23, filled by Get Bill Table
-  TDeviceCommands Commands{Link, BillNames};
-  // The download image (two 64 KB banks, 0xFF where the last HEX file wrote nothing).
-  FirmwareImageBytes& FirmwareImage = *firmwareImage_;
-  HexLoadState HexLoad;
-  TOpenDialog OpenDlg;  // the firmware file dialog, filter "HEX-Files(*.hex)|*.hex"
-  TStatisticForm* StatisticForm = nullptr;
-  TDlgAbout* DlgAbout = nullptr;
-  THelpWindow* HelpWindow = nullptr;  // created on first use
-  SessionLog SessionRecord;           // every log line, time-stamped, in this run's file
-
   // One line into the message log, which keeps at most 101 lines.
   void AddMessage(const QString& text) override;
-  QStringList MessageLines() const;
   // Enables or disables the command controls; BtnStopPoll only when withStopPoll is true.
   void SetControlsEnabled(bool enabled, bool withStopPoll);
   void ErrorBox(const QString& text) override { dialogs_.ErrorBox(this, text); }
@@ -119,6 +97,8 @@ class TMainForm : public QWidget, private TPollActions, private DownloadHost {
   void BtnViewStatisticClick() { dialogs_.ShowModal(*StatisticForm); }
   void BtnDownloadClick();
   void Button1Click() { Show(Commands.Crc32()); }
+  // The handler of TimerComPort: a waiting answer read ends as its time-out would.
+  void TimerComPortTimer() { Link.TimerComPortTimer(); }
 
  protected:
   // FormCloseQuery: asks "Close the programm?"; a confirmed close while the poll loop runs ends
@@ -126,6 +106,25 @@ class TMainForm : public QWidget, private TPollActions, private DownloadHost {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  std::unique_ptr<Ui::TMainForm> ui;
+  std::unique_ptr<ConsoleDialogs> ownDialogs_;
+  ConsoleDialogs& dialogs_;
+  std::unique_ptr<FirmwareImageBytes> firmwareImage_ = std::make_unique<FirmwareImageBytes>();
+  uint8_t PollActive = 0;      // set while the Start Poll loop runs
+  uint8_t CloseRequested = 0;  // set once the operator has confirmed closing
+  // The command transaction with the port and its state, and the device search.
+  ZelnetLink Link;
+  BillNameTable BillNames;  // Latin-1 text of bill types 0-23, filled by Get Bill Table
+  TDeviceCommands Commands{Link, BillNames};
+  // The download image (two 64 KB banks, 0xFF where the last HEX file wrote nothing).
+  FirmwareImageBytes& FirmwareImage = *firmwareImage_;
+  HexLoadState HexLoad;
+  TOpenDialog OpenDlg;  // the firmware file dialog, filter "HEX-Files(*.hex)|*.hex"
+  TStatisticForm* StatisticForm = nullptr;
+  TDlgAbout* DlgAbout = nullptr;
+  THelpWindow* HelpWindow = nullptr;  // created on first use
+  SessionLog SessionRecord;           // every log line, time-stamped, in this run's file
+
   void ConnectHandlers();
   // The buttons that start an exchange, with their handlers: their clicks pass ClickRefused, and
   // the control lock covers them.

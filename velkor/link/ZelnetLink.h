@@ -88,8 +88,6 @@ class ZelnetLink : public QObject {
              const std::function<void(int)>& position);
   // The progress bar's maximum during a search: the bus reset only fills half of it.
   static int SearchSteps(Probe probe) { return probe == Probe::BusReset ? 8 : 4; }
-  // Whether a search is running (its waits let other handlers run).
-  bool Searching() const { return searching_; }
 
   // Returns after about `ms` milliseconds, processing window events meanwhile without spinning.
   void Delay(int ms);
