@@ -1,8 +1,10 @@
 // The poll loop of TPollCycle::Run without a window: it polls while its flag is set, ends after
 // the pass in which the flag was cleared, and leaves before the next pass once the window closes.
+// The Polls are counted in the link's traces, written as each goes out.
 #include <gtest/gtest.h>
 
 #include <QTimer>
+#include <array>
 
 #include "ConsoleRig.h"
 #include "Frame.h"
@@ -26,10 +28,9 @@ class NoActions : public TPollActions {
   int EscrowChoice() const override { return 0; }
 };
 
-size_t Polls(const ScriptedValidator& validator) {
-  size_t n = 0;
-  for (uint8_t code : validator.Codes()) n += code == kCmdPoll;
-  return n;
+// The Polls the link has written, counted from its byte traces: each is logged as it goes out.
+qsizetype Polls(const QStringList& log) {
+  return log.count(QStringLiteral("-> 02, 03, 06, 33, DA, 81, "));
 }
 
 }  // namespace
@@ -37,7 +38,8 @@ size_t Polls(const ScriptedValidator& validator) {
 TEST(PollRun, StopsOrLeavesForAClosingWindowAsItsFlagsSay) {
   ScriptedValidator validator;
   PortNames ports{{validator.peer.SlavePath()}};
-  ZelnetLink link(LinkHost{});
+  QStringList log;
+  ZelnetLink link(LinkHost{[&log](const QString& line) { log << line; }, [] { return true; }, {}});
   ASSERT_TRUE(link.OpenPort('1', 9600));
   validator.SetStatus(0x14);
   NoActions actions;
@@ -45,27 +47,34 @@ TEST(PollRun, StopsOrLeavesForAClosingWindowAsItsFlagsSay) {
   uint8_t closing = 0;
 
   EXPECT_EQ(TPollCycle(link, actions).Run(active, closing), TPollCycle::End::Stopped);
-  EXPECT_EQ(Polls(validator), 0u);
+  EXPECT_EQ(Polls(log), 0);
 
   active = 1;
-  size_t atStop = 0;
-  When stop([&] { return Polls(validator) >= 3; },
+  qsizetype atStop = 0;
+  When stop([&] { return Polls(log) >= 3; },
             [&] {
               active = 0;
-              atStop = Polls(validator);
+              atStop = Polls(log);
             });
   EXPECT_EQ(TPollCycle(link, actions).Run(active, closing), TPollCycle::End::Stopped);
-  EXPECT_GE(atStop, 3u);
-  EXPECT_EQ(Polls(validator), atStop);  // the pass under way ran to its end, no further Poll
+  EXPECT_GE(atStop, 3);
+  EXPECT_EQ(Polls(log), atStop);  // the pass under way ran to its end, no further Poll
   EXPECT_EQ(link.LastStatus(), 0x14);
 
   active = 1;
-  When close([&] { return Polls(validator) >= atStop + 2; },
+  When close([&] { return Polls(log) >= atStop + 2; },
              [&] {
                closing = 1;
-               atStop = Polls(validator);
+               atStop = Polls(log);
              });
   EXPECT_EQ(TPollCycle(link, actions).Run(active, closing), TPollCycle::End::Closing);
-  EXPECT_EQ(Polls(validator), atStop);
+  EXPECT_EQ(Polls(log), atStop);
   EXPECT_EQ(active, 1);  // the window clears it itself
+  // The validator saw every Poll the log shows, and no other: a last command answered means
+  // that everything before it has arrived.
+  std::array<uint8_t, 64> buffer{};
+  ASSERT_EQ(link.SendCommand(kCmdGetStatus, buffer, 100), txOk);
+  qsizetype received = 0;
+  for (const Bytes& frame : validator.Frames()) received += frame == frames::kPoll;
+  EXPECT_EQ(received, atStop);
 }

@@ -5,10 +5,12 @@
 #include <vector>
 
 #include "Frame.h"
+#include "PortNames.h"
 #include "PtyPeer.h"
 #include "Workcom.h"
 
 using namespace velkor;
+using zelnet::test::PortNames;
 using zelnet::test::PtyPeer;
 using zelnet::test::WithCrc;
 using Bytes = std::vector<uint8_t>;
@@ -20,14 +22,8 @@ const Bytes kInvalid = {0x02, 0x03, 0x06, 0x30, 0x41, 0xB3};
 
 class ReadAnswerTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    qputenv("ZELNET_COM1", QByteArray::fromStdString(peer.SlavePath()));
-    ASSERT_TRUE(port.OpenPort('1', 9600));
-  }
-  void TearDown() override {
-    port.ClosePort();
-    qunsetenv("ZELNET_COM1");
-  }
+  void SetUp() override { ASSERT_TRUE(port.OpenPort('1', 9600)); }
+  void TearDown() override { port.ClosePort(); }
 
   // Writes the request for `code` from `buffer` and reads its answer into the same buffer.
   int Exchange(uint8_t code, std::span<uint8_t> buffer, int ticks = 30) {
@@ -41,6 +37,7 @@ class ReadAnswerTest : public ::testing::Test {
   }
 
   PtyPeer peer;
+  PortNames ports{{peer.SlavePath()}};
   TComPort port{ZelnetFraming()};
   qint64 elapsedMs = 0;
 };
@@ -52,7 +49,7 @@ TEST_F(ReadAnswerTest, ReturnsTheLengthOfACompleteAnswerInTheCallersBuffer) {
   Bytes buffer(32);
   EXPECT_EQ(Exchange(0x33, buffer), 6);
   EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 6), kAck);
-  ASSERT_TRUE(peer.WaitForRequests(1, 1000));
+  ASSERT_TRUE(peer.WaitForRequests(1, 5000));
   EXPECT_EQ(peer.Requests()[0], (Bytes{0x02, 0x03, 0x06, 0x33, 0xDA, 0x81}));
 }
 
@@ -71,10 +68,10 @@ TEST_F(ReadAnswerTest, ALateAnswerCountsOnlyInsideTheTimeOut) {
   Bytes buffer(32);
   EXPECT_EQ(Exchange(0x33, buffer, 100), 6);
 
+  // A read still waiting when the answer comes would take it: the time-out ended it before.
   peer.QueueAnswer({{600, kAck}});
   EXPECT_EQ(Exchange(0x33, buffer, 20), kAnswerTimeOut);
   EXPECT_GE(elapsedMs, 150);
-  EXPECT_LT(elapsedMs, 590);
 }
 
 TEST_F(ReadAnswerTest, ThreeBytesThenSilenceIsATimeOut) {
@@ -130,7 +127,6 @@ TEST_F(ReadAnswerTest, NeverWritesPastTheBufferAndDropsTheRestOfAnOverlongAnswer
   Bytes storage(64, 0xEE);
   std::span<uint8_t> buffer(storage.data(), 16);
   EXPECT_EQ(Exchange(0x33, buffer, 100), kAnswerCrcError);
-  EXPECT_LT(elapsedMs, 900);
   for (size_t i = 16; i < storage.size(); ++i) ASSERT_EQ(storage[i], 0xEE) << i;
 
   // The next exchange reads its own answer, not the tail of the refused one.
@@ -141,8 +137,7 @@ TEST_F(ReadAnswerTest, NeverWritesPastTheBufferAndDropsTheRestOfAnOverlongAnswer
 TEST_F(ReadAnswerTest, ALengthThatCanNeverBeReachedEndsTheReadAtOnce) {
   peer.QueueAnswer(Bytes{0x02, 0x03, 0x04, 0x10, 0x20, 0x30});
   Bytes buffer(32);
-  EXPECT_EQ(Exchange(0x33, buffer, 300), kAnswerCrcError);
-  EXPECT_LT(elapsedMs, 2500);
+  EXPECT_EQ(Exchange(0x33, buffer, 300), kAnswerCrcError);  // a time-out would say so
 }
 
 TEST_F(ReadAnswerTest, WriteFrameWritesExactlyTheAnnouncedFrameAndNothingUnsafe) {
@@ -151,7 +146,7 @@ TEST_F(ReadAnswerTest, WriteFrameWritesExactlyTheAnnouncedFrameAndNothingUnsafe)
   block[0] = 0x02, block[1] = 0x03, block[2] = 0x00, block[3] = 0x50, block[4] = 0x02;
   block[5] = 0x01, block[6] = 0x0C;
   EXPECT_EQ(port.WriteFrame(block), 268u);
-  ASSERT_TRUE(peer.WaitForRequests(1, 2000));
+  ASSERT_TRUE(peer.WaitForRequests(1, 5000));
   EXPECT_EQ(peer.Requests()[0].size(), 268u);
 
   Bytes tooLong = {0x02, 0x03, 0x09, 0x33, 0, 0};  // announces 9 in a 6-byte buffer
@@ -169,10 +164,12 @@ TEST_F(ReadAnswerTest, WriteFrameWritesExactlyTheAnnouncedFrameAndNothingUnsafe)
 
 TEST(OpenPort, GivesNullForAPortThatDoesNotExist) {
   TComPort port(ZelnetFraming());
-  qputenv("ZELNET_COM2", "/nonexistent/tty");
-  EXPECT_FALSE(port.OpenPort('2', 9600));
-  EXPECT_FALSE(port.IsOpen());
-  qunsetenv("ZELNET_COM2");
+  {
+    zelnet::test::PortNames ports;
+    ports.Set(2, "");
+    EXPECT_FALSE(port.OpenPort('2', 9600));
+    EXPECT_FALSE(port.IsOpen());
+  }
   EXPECT_EQ(ResolvePortPath("COM2"), "/dev/ttyS1");
   EXPECT_EQ(ResolvePortPath("/dev/ttyUSB0"), "/dev/ttyUSB0");
 }
