@@ -25,6 +25,7 @@ inline constexpr uint8_t kCmdAck = 0x00;
 inline constexpr uint8_t kCmdReset = 0x30;
 inline constexpr uint8_t kCmdPoll = 0x33;
 inline constexpr uint8_t kCmdEnableBillTypes = 0x34;
+inline constexpr uint8_t kCmdIdentification = 0x37;
 inline constexpr uint8_t kCmdDownload = 0x50;
 inline constexpr uint8_t kDownloadStart = 0x00;
 inline constexpr uint8_t kDownloadQueryBlockSize = 0x01;

@@ -6,6 +6,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QStandardPaths>
+#include <algorithm>
 #include <cstdio>
 
 namespace velkup {
@@ -97,6 +98,18 @@ QJsonObject TUpdateHistory::EntryJson(const THistoryEntry& e) {
   o["images"] = chosen;
   o["outcome"] = outcome;
   o["seconds"] = e.run.seconds;
+  if (!e.result.isEmpty()) o["result"] = e.result;
+  if (!e.reason.isEmpty()) o["reason"] = e.reason;
+  if (e.unit) {
+    const auto& before = e.unit->before;
+    const auto& after = e.unit->after;
+    o["serial_number"] = before ? QJsonValue(before->serialNumber) : QJsonValue();
+    o["part_number"] = before ? QJsonValue(before->partNumber) : QJsonValue();
+    o["part_number_after"] = after.identity ? QJsonValue(after.identity->partNumber) : QJsonValue();
+    // Seven bytes reach beyond what a JSON number keeps exactly: decimal digits in a string.
+    o["asset_number"] = before ? QJsonValue(QString::number(before->assetNumber)) : QJsonValue();
+    o["came_back_s"] = e.unit->verified && after.back ? QJsonValue(after.seconds) : QJsonValue();
+  }
   return o;
 }
 
@@ -125,6 +138,69 @@ void TUpdateHistory::Record(const std::vector<THistoryEntry>& entries) const {
     std::fprintf(stderr, "%s\n", error.toLocal8Bit().constData());
     std::fflush(stderr);
   }
+}
+
+namespace {
+
+// Far beyond any entry: a longer line is no entry.
+constexpr qint64 kHistoryLineMax = 64 * 1024;
+
+}  // namespace
+
+QString HistoryResult(const QJsonObject& entry) {
+  if (entry["result"].isString()) return entry["result"].toString();
+  const QJsonArray outcome = entry["outcome"].toArray();
+  bool ok = !outcome.isEmpty();
+  for (const auto& v : outcome) ok = ok && v.toObject()["result"].toString() == "ok";
+  return ok ? QStringLiteral("ok") : QStringLiteral("failed");
+}
+
+THistoryRead ReadUpdateHistory(const QString& path, const QString& serialNumber) {
+  THistoryRead read;
+  const QFileInfo info(path);
+  if (!info.exists()) {
+    read.opened = true;  // no update recorded yet
+    return read;
+  }
+  if (!info.isFile()) {
+    read.error = QStringLiteral("%1 is not a regular file").arg(path);
+    return read;
+  }
+  QFile f(path);
+  if (!f.open(QIODevice::ReadOnly)) {
+    read.error = QStringLiteral("cannot read %1: %2").arg(path, f.errorString());
+    return read;
+  }
+  read.opened = true;
+  qint64 number = 0;
+  while (!f.atEnd()) {
+    ++number;
+    QByteArray line = f.readLine(kHistoryLineMax);
+    bool damaged = false;
+    if (!line.endsWith('\n') && !f.atEnd()) {
+      // Too long: skip to its end.
+      damaged = true;
+      while (!f.atEnd() && !f.readLine(kHistoryLineMax).endsWith('\n')) {
+      }
+    }
+    if (line.trimmed().isEmpty() && !damaged) continue;
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(line, &error);
+    const QJsonObject o = doc.object();
+    if (damaged || error.error != QJsonParseError::NoError || !doc.isObject() ||
+        !o["time"].isString() || !o["port"].isString()) {
+      read.damagedLines.push_back(number);
+      continue;
+    }
+    if (!serialNumber.isEmpty() && o["serial_number"].toString() != serialNumber) continue;
+    read.entries.push_back(o);
+  }
+  // Appended as runs end, so a long run may follow a shorter later one: newest last by time.
+  std::stable_sort(read.entries.begin(), read.entries.end(),
+                   [](const QJsonObject& a, const QJsonObject& b) {
+                     return a["time"].toString() < b["time"].toString();
+                   });
+  return read;
 }
 
 }  // namespace velkup

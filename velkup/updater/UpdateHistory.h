@@ -8,6 +8,7 @@
 #include <QString>
 #include <vector>
 
+#include "UnitCheck.h"
 #include "UpdateSequence.h"
 
 namespace velkup {
@@ -32,7 +33,30 @@ struct THistoryEntry {
   QString port;
   QString fileName;
   TRunReport run;
+  // velkup-batch: what it learned of the unit ("serial_number", "part_number",
+  // "part_number_after", "asset_number", "came_back_s").
+  std::optional<TUnitCheck> unit;
+  // The unit's result when it is more than its images': "ok", "failed" or "already done", and
+  // why it failed beyond its images ("did not come back").
+  QString result;
+  QString reason;
 };
+
+// The history as read back, oldest first (by time, then by line).
+struct THistoryRead {
+  bool opened = false;
+  QString error;                     // why it could not be read, when not opened
+  std::vector<QJsonObject> entries;  // the good lines, those of the serial number asked for
+  std::vector<qint64> damagedLines;  // numbers (from 1) of lines that are not a history entry
+};
+
+// Reads the history at path; with a serial number only that unit's lines. A damaged line is
+// skipped and its number noted. Lines longer than any entry can be count as damaged, and a path
+// that is not a regular file is not read.
+THistoryRead ReadUpdateHistory(const QString& path, const QString& serialNumber = {});
+// The unit's result of a history line: its "result", or for lines without one (the window's,
+// older ones) "ok" when every chosen image was written, else "failed".
+QString HistoryResult(const QJsonObject& entry);
 
 class TUpdateHistory {
  public:

@@ -60,13 +60,17 @@ void TUpdateSequence::Pause(int ms) {
   QThread::msleep(static_cast<unsigned long>(ms));
 }
 
+bool EnsureLineOpen(TCommDrv& drv) {
+  if (drv.Connected()) return true;
+  drv.ToggleRTS(false);
+  drv.ToggleDTR(false);
+  drv.Connect();
+  QThread::msleep(kConnectPauseMs);
+  return drv.Connected();
+}
+
 bool TUpdateSequence::EnsureConnected() {
-  if (drv_.Connected()) return true;
-  drv_.ToggleRTS(false);
-  drv_.ToggleDTR(false);
-  drv_.Connect();
-  Pause(kConnectPauseMs);
-  return drv_.Connected();
+  return EnsureLineOpen(drv_);
 }
 
 void TUpdateSequence::SendFrame(const uint8_t* payload, size_t n) {

@@ -76,6 +76,10 @@ struct TRunReport {
   bool sentAnything = false;
 };
 
+// Opens the driver's line as the update sequence does when it is closed: RTS and DTR off, then
+// Connect and a pause of 100 ms. True when it is open.
+bool EnsureLineOpen(TCommDrv& drv);
+
 // Loads the image file into memory like LoadImageFile and gives the SHA-256 of every byte of the
 // file (lowercase hexadecimal) in sha256.
 TLoadResult LoadUpdateImage(const QString& fileName, TImageMemory& memory, QString& sha256);
