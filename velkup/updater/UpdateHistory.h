@@ -35,11 +35,11 @@ struct THistoryEntry {
   TRunReport run;
   // velkup-batch: what it learned of the unit ("serial_number", "part_number",
   // "part_number_after", "asset_number", "came_back_s").
-  std::optional<TUnitCheck> unit;
+  std::optional<TUnitCheck> unit = std::nullopt;
   // The unit's result when it is more than its images': "ok", "failed" or "already done", and
   // why it failed beyond its images ("did not come back").
-  QString result;
-  QString reason;
+  QString result = {};
+  QString reason = {};
 };
 
 // The history as read back, oldest first (by time, then by line).
