@@ -64,6 +64,47 @@ void TBatchDisplay::PortStarted(int port) {
   TLine& l = lines_[static_cast<size_t>(port)];
   l.since.start();
   l.phase = QStringLiteral("starting");
+  l.serial.clear();
+  l.hasImage = false;
+  l.failures.clear();
+  l.endedMs = -1;
+}
+
+void TBatchDisplay::Activity(int port, const QString& text) {
+  std::lock_guard lock(mu_);
+  TLine& l = lines_[static_cast<size_t>(port)];
+  l.phase = text;
+  l.hasImage = false;
+}
+
+void TBatchDisplay::Identified(int port, const QString& serial) {
+  std::lock_guard lock(mu_);
+  lines_[static_cast<size_t>(port)].serial = serial;
+}
+
+void TBatchDisplay::Waiting(int port, const QString& text) {
+  std::lock_guard lock(mu_);
+  TLine& l = lines_[static_cast<size_t>(port)];
+  l.since.start();
+  l.phase = text;
+  l.hasImage = false;
+  l.failures.clear();
+  l.endedMs = -1;
+}
+
+void TBatchDisplay::UnitDone(int, const QString& line) {
+  std::lock_guard lock(mu_);
+  if (!terminal_ || closed_) {
+    Print(line);
+    return;
+  }
+  // Above the ports' lines, which are drawn again below it.
+  QByteArray text;
+  if (drawn_) text += "\x1b[" + QByteArray::number(lines_.size()) + "A";
+  text += "\r" + line.toLocal8Bit() + "\x1b[J\n";
+  std::fputs(text.constData(), out_);
+  drawn_ = false;
+  DrawLocked();
 }
 
 void TBatchDisplay::Phase(int port, TPhase phase) {
@@ -124,6 +165,7 @@ void TBatchDisplay::PortDone(int port) {
 QString TBatchDisplay::LineText(const TLine& l) const {
   const qint64 ms = l.endedMs >= 0 ? l.endedMs : l.since.isValid() ? l.since.elapsed() : 0;
   QString text = l.port + QStringLiteral("  ");
+  if (!l.serial.isEmpty()) text += l.serial + QStringLiteral("  ");
   if (l.hasImage)
     text += QStringLiteral("%1 %2% %3/%4")
                 .arg(ImageTitle(l.image).leftJustified(10))
@@ -178,48 +220,111 @@ QString PortResultText(const TRunReport& run) {
   return failures.isEmpty() ? QStringLiteral("ok") : failures.join(QStringLiteral("; "));
 }
 
-QString SummaryTable(const QStringList& ports, const std::vector<TRunReport>& runs) {
-  int portWidth = 4, resultWidth = 6;
-  QStringList results;
-  for (size_t i = 0; i < runs.size(); ++i) {
-    portWidth = std::max(portWidth, static_cast<int>(ports[static_cast<qsizetype>(i)].size()));
-    results << PortResultText(runs[i]);
-    resultWidth = std::max(resultWidth, static_cast<int>(results.back().size()));
-  }
-  QString table = QStringLiteral("%1  %2  %3  %4\n")
-                      .arg(QStringLiteral("PORT").leftJustified(portWidth),
-                           QStringLiteral("RESULT").leftJustified(resultWidth),
-                           QStringLiteral("BLOCKS"), QStringLiteral("DURATION"));
-  for (size_t i = 0; i < runs.size(); ++i) {
+namespace {
+
+// The unit's result in the table: "ok", or what failed.
+QString UnitResultText(const TUnitRecord& u) {
+  QStringList why;
+  if (!PortWritten(u.run)) why << PortResultText(u.run);
+  if (!u.reason.isEmpty()) why << u.reason;
+  return why.isEmpty() ? u.result : why.join(QStringLiteral("; "));
+}
+
+QString PartText(const TUnitCheck& c) {
+  if (!c.before) return QStringLiteral("-");
+  const QString before = c.before->partNumber;
+  if (c.after.identity && c.after.identity->partNumber != before)
+    return before + QStringLiteral(" -> ") + c.after.identity->partNumber;
+  return before;
+}
+
+QString CameBackCell(const TUnitCheck& c) {
+  if (!c.verified) return QStringLiteral("-");
+  if (!c.after.back) return QStringLiteral("no");
+  return QString::number(c.after.seconds, 'f', 1) + QStringLiteral(" s");
+}
+
+}  // namespace
+
+QString SummaryTable(const QStringList& ports, const std::vector<TUnitRecord>& units) {
+  const QStringList heads = {"PORT", "SERIAL", "PART", "RESULT", "BLOCKS", "DURATION", "CAME BACK"};
+  std::vector<QStringList> rows;
+  for (size_t i = 0; i < units.size(); ++i) {
+    const TUnitRecord& u = units[i];
     uint32_t blocks = 0;
-    for (const TImageReport& r : runs[i].images) blocks += r.blocksWritten;
-    table += QStringLiteral("%1  %2  %3  %4 s\n")
-                 .arg(ports[static_cast<qsizetype>(i)].leftJustified(portWidth),
-                      results[static_cast<qsizetype>(i)].leftJustified(resultWidth))
-                 .arg(blocks, 6)
-                 .arg(runs[i].seconds, 6, 'f', 1);
+    for (const TImageReport& r : u.run.images) blocks += r.blocksWritten;
+    rows.push_back({ports[static_cast<qsizetype>(i)], SerialText(u.check), PartText(u.check),
+                    UnitResultText(u), QString::number(blocks),
+                    QString::number(u.run.seconds, 'f', 1) + QStringLiteral(" s"),
+                    CameBackCell(u.check)});
   }
+  std::vector<qsizetype> width;
+  for (const QString& h : heads) width.push_back(h.size());
+  for (const QStringList& r : rows)
+    for (qsizetype c = 0; c < r.size(); ++c)
+      width[static_cast<size_t>(c)] = std::max(width[static_cast<size_t>(c)], r[c].size());
+  auto line = [&](const QStringList& cells) {
+    QString text;
+    for (qsizetype c = 0; c < cells.size(); ++c) {
+      const qsizetype w = width[static_cast<size_t>(c)];
+      // Numbers to the right, texts to the left; nothing trails the last column.
+      const bool number = c == 4 || c == 5;
+      text += number                 ? cells[c].rightJustified(w)
+              : c + 1 < cells.size() ? cells[c].leftJustified(w)
+                                     : cells[c];
+      if (c + 1 < cells.size()) text += QStringLiteral("  ");
+    }
+    return text + '\n';
+  };
+  QString table = line(heads);
+  for (const QStringList& r : rows) table += line(r);
   return table;
 }
 
+namespace {
+
+// One unit in a report: "port", "result" ("reason" when it did not come back), "images",
+// "seconds" and what was learned of the unit.
+QJsonObject UnitJson(const QString& port, const TUnitRecord& u) {
+  QJsonArray images;
+  for (const TImageReport& r : u.run.images)
+    if (r.chosen) images.append(ImageOutcomeJson(r));
+  QJsonObject p;
+  p["port"] = port;
+  p["result"] = u.result;
+  if (!u.reason.isEmpty()) p["reason"] = u.reason;
+  p["images"] = images;
+  p["seconds"] = u.run.seconds;
+  AddUnitFields(p, u.check);
+  return p;
+}
+
+}  // namespace
+
 QJsonObject BatchReportJson(const QString& file, const QString& sha256, const QStringList& ports,
-                            const std::vector<TRunReport>& runs) {
+                            const std::vector<TUnitRecord>& units) {
   QJsonArray portsJson;
-  for (size_t i = 0; i < runs.size(); ++i) {
-    QJsonArray images;
-    for (const TImageReport& r : runs[i].images)
-      if (r.chosen) images.append(ImageOutcomeJson(r));
-    QJsonObject p;
-    p["port"] = ports[static_cast<qsizetype>(i)];
-    p["result"] = PortWritten(runs[i]) ? "ok" : "failed";
-    p["images"] = images;
-    p["seconds"] = runs[i].seconds;
-    portsJson.append(p);
-  }
+  for (size_t i = 0; i < units.size(); ++i)
+    portsJson.append(UnitJson(ports[static_cast<qsizetype>(i)], units[i]));
   QJsonObject o;
   o["file"] = file;
   o["sha256"] = sha256;
   o["ports"] = portsJson;
+  return o;
+}
+
+QJsonObject WatchReportJson(const QString& file, const QString& sha256, const QStringList& ports,
+                            const std::vector<TUnitRecord>& units) {
+  QJsonArray unitsJson;
+  for (const TUnitRecord& u : units) {
+    QJsonObject o = UnitJson(ports[u.port], u);
+    o["time"] = u.started.toUTC().toString(Qt::ISODateWithMs);
+    unitsJson.append(o);
+  }
+  QJsonObject o;
+  o["file"] = file;
+  o["sha256"] = sha256;
+  o["units"] = unitsJson;
   return o;
 }
 

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <vector>
 
+#include "BatchUnits.h"
 #include "UpdateSequence.h"
 
 namespace velkup {
@@ -20,10 +21,19 @@ class TBatchDisplay {
   TBatchDisplay(std::FILE* out, bool terminal, const QStringList& ports);
 
   // From the ports' threads.
+  // A unit's update begins: the line starts afresh.
   void PortStarted(int port);
   void Phase(int port, TPhase phase);
+  // What the port does besides the sequence: "identifying", "checking that it comes back".
+  void Activity(int port, const QString& text);
+  // The unit's serial number, or "not identified".
+  void Identified(int port, const QString& serial);
   void Progress(int port, const TImageReport& image);
   void PortDone(int port);
+  // --watch: the port waits (for a unit, or for the unit to be taken away).
+  void Waiting(int port, const QString& text);
+  // --watch: a unit is done; its line is printed above the ports' lines.
+  void UnitDone(int port, const QString& line);
 
   // Terminal only: writes the lines again (from the main thread, on a timer).
   void Redraw();
@@ -34,6 +44,7 @@ class TBatchDisplay {
   struct TLine {
     QString port;
     QString phase;  // before the images: "waiting", "starting", then the sequence's phase
+    QString serial;
     bool hasImage = false;
     TImage image = TImage::Encryption;
     uint32_t written = 0;
@@ -60,10 +71,15 @@ class TBatchDisplay {
 bool PortWritten(const TRunReport& run);
 // "ok", or each failed image with its block and why.
 QString PortResultText(const TRunReport& run);
-// The table printed at the end: port, result, blocks written, duration.
-QString SummaryTable(const QStringList& ports, const std::vector<TRunReport>& runs);
+// The table printed at the end: port, serial number, part number (and the one after the update
+// when it differs), result, blocks written, duration and when the unit came back.
+QString SummaryTable(const QStringList& ports, const std::vector<TUnitRecord>& units);
 // The report of --report: "file", "sha256" and one object per port in "ports".
 QJsonObject BatchReportJson(const QString& file, const QString& sha256, const QStringList& ports,
-                            const std::vector<TRunReport>& runs);
+                            const std::vector<TUnitRecord>& units);
+// The report of --report with --watch: "file", "sha256" and one object per unit in "units", in
+// the order they were done, each with its "time" as well.
+QJsonObject WatchReportJson(const QString& file, const QString& sha256, const QStringList& ports,
+                            const std::vector<TUnitRecord>& units);
 
 }  // namespace velkup

@@ -74,6 +74,27 @@ QString TakeReport(const QString& value, TBatchOptions& o) {
   return {};
 }
 
+QString TakeVerifyTimeout(const QString& value, TBatchOptions& o) {
+  bool ok = false;
+  o.verifyTimeoutS = value.toInt(&ok);
+  if (!ok || o.verifyTimeoutS < 1 || o.verifyTimeoutS > 3600)
+    return QStringLiteral("--verify-timeout must be 1 to 3600 seconds, not \"%1\"").arg(value);
+  return {};
+}
+
+QString TakeSerial(const QString& value, TBatchOptions& o) {
+  if (value.isEmpty()) return QStringLiteral("--serial needs a serial number");
+  o.serialNumber = value;
+  return {};
+}
+
+// A flag: sets its member.
+template <bool TBatchOptions::*member, bool value = true>
+QString Flag(const QString&, TBatchOptions& o) {
+  o.*member = value;
+  return {};
+}
+
 const QCommandLineOption kHelp({QStringLiteral("h"), QStringLiteral("help")},
                                QStringLiteral("show this help and exit"));
 const QCommandLineOption kVersion(QStringLiteral("version"),
@@ -121,6 +142,30 @@ const std::vector<TBatchOption>& BatchOptionTable() {
                           QStringLiteral("write a JSON report of what was written where"),
                           QStringLiteral("FILE")),
        false, TakeReport},
+      {QCommandLineOption(QStringLiteral("no-verify"),
+                          QStringLiteral("do not check that each unit comes back after its "
+                                         "update")),
+       false, Flag<&TBatchOptions::verify, false>},
+      {QCommandLineOption(QStringLiteral("verify-timeout"),
+                          QStringLiteral("how long a unit may take to come back (default 30)"),
+                          QStringLiteral("SECONDS")),
+       false, TakeVerifyTimeout},
+      {QCommandLineOption(QStringLiteral("watch"),
+                          QStringLiteral("keep every port watched and update each unit plugged "
+                                         "in,
+one after the other, until Ctrl-C")),
+       false, Flag<&TBatchOptions::watch>},
+      {QCommandLineOption(QStringLiteral("history"),
+                          QStringLiteral("print the update history instead (no PORT, no "
+                                         "IMAGE)")),
+       false, Flag<&TBatchOptions::history>},
+      {QCommandLineOption(QStringLiteral("serial"),
+                          QStringLiteral("with --history: only this unit's lines"),
+                          QStringLiteral("SN")),
+       false, TakeSerial},
+      {QCommandLineOption(QStringLiteral("csv"),
+                          QStringLiteral("with --history: CSV for a spreadsheet")),
+       false, Flag<&TBatchOptions::csv>},
   };
   return table;
 }
@@ -128,7 +173,9 @@ const std::vector<TBatchOption>& BatchOptionTable() {
 QString BatchUsage() {
   QString text = QStringLiteral(
       "usage: velkup-batch --port PORT [--port PORT ...] [OPTION ...] IMAGE\n"
-      "Writes the firmware image file IMAGE into the validators on every PORT at once.\n"
+      "       velkup-batch --history [--serial SN] [--csv]\n"
+      "Writes the firmware image file IMAGE into the validators on every PORT at once,\n"
+      "identifying each unit before and checking that it comes back after.\n"
       "\n");
   std::vector<const QCommandLineOption*> listed;
   for (const TBatchOption& o : BatchOptionTable()) listed.push_back(&o.option);
@@ -145,8 +192,9 @@ QString BatchUsage() {
   }
   text += QStringLiteral(
       "\n"
-      "Exit status: 0 when every port wrote every chosen image, 1 when any failed or the run\n"
-      "was stopped, 2 for a bad option or an image file that cannot be used.\n");
+      "Exit status: 0 when every unit was written and came back (with --watch: every unit\n"
+      "ok or already done), 1 when any failed or the run was stopped before the end, 2 for a\n"
+      "bad option, an image file that cannot be used or a history that cannot be read.\n");
   return text;
 }
 
@@ -188,6 +236,13 @@ TBatchCommand ParseBatchOptions(const QStringList& args, TBatchOptions& o, QStri
       if (const QString wrong = row.take(value, o); !wrong.isEmpty()) return error(wrong);
   }
   const QStringList positional = parser.positionalArguments();
+  if (o.history) {
+    if (!o.ports.isEmpty() || !positional.isEmpty() || o.watch || !o.reportFile.isEmpty())
+      return error(QStringLiteral("--history takes only --serial and --csv"));
+    return TBatchCommand::Run;
+  }
+  if (!o.serialNumber.isEmpty() || o.csv)
+    return error(QStringLiteral("--serial and --csv go with --history"));
   if (o.ports.isEmpty()) return error(QStringLiteral("no --port given"));
   if (positional.isEmpty()) return error(QStringLiteral("no image file given"));
   if (positional.size() > 1)

@@ -21,6 +21,13 @@ struct TBatchOptions {
   std::array<bool, 3> images{true, true, true};  // in the order of kImages
   QString reportFile;
   QString imageFile;
+  bool watch = false;       // every unit plugged into a port, until stopped
+  bool verify = true;       // check that each unit comes back after its update
+  int verifyTimeoutS = 30;  // how long it may take
+  // --history: print the update history (of one serial number when set) and exit.
+  bool history = false;
+  QString serialNumber;
+  bool csv = false;
 };
 
 // One option of velkup-batch.

@@ -1,8 +1,11 @@
 // velkup-batch: Velkup's update on several ports at once. The image file is loaded and checked
-// once; then every port runs the whole update sequence on its own thread, with its progress on
-// standard output, a table at the end, an exit status a script can trust, a JSON report on
-// request and a line per port in the update history.
+// once; then every port identifies its unit, runs the whole update sequence and checks that the
+// unit comes back, on its own thread, with its progress on standard output, a table at the end,
+// an exit status a script can trust, a JSON report on request and a line per unit in the update
+// history. With --watch every port takes unit after unit as they are plugged in, until Ctrl-C;
+// with --history it prints that history.
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -12,6 +15,7 @@
 #include <vector>
 
 #include "BatchDisplay.h"
+#include "BatchHistory.h"
 #include "BatchOptions.h"
 #include "BatchRun.h"
 #include "StopSignals.h"
@@ -44,6 +48,7 @@ int main(int argc, char** argv) {
     case TBatchCommand::Run:
       break;
   }
+  if (options.history) return PrintHistory({}, options.serialNumber, options.csv);
 
   // The image is loaded and checked once, before any port is opened.
   TImageMemory image;
@@ -69,9 +74,11 @@ int main(int argc, char** argv) {
   const bool terminal = StdoutIsTerminal();
   TBatchDisplay display(stdout, terminal, options.ports);
   std::vector<std::unique_ptr<TPortRun>> runs;
+  std::unique_ptr<TWatchLedger> ledger;
+  if (options.watch) ledger = std::make_unique<TWatchLedger>(options.ports);
   for (qsizetype i = 0; i < options.ports.size(); ++i)
     runs.push_back(std::make_unique<TPortRun>(static_cast<int>(i), options.ports[i], options, image,
-                                              sha256, display));
+                                              sha256, display, ledger.get()));
 
   // SIGINT and SIGTERM stop every port after its block in flight.
   bool stopped = false;
@@ -94,38 +101,50 @@ int main(int argc, char** argv) {
     redraw.start(250);
     display.Redraw();
   }
+  QElapsedTimer elapsed;
+  elapsed.start();
   for (auto& run : runs) run->Start();
   app.exec();
   for (auto& run : runs) run->Wait();
   redraw.stop();
   display.Close();
 
-  std::vector<TRunReport> reports;
-  std::vector<THistoryEntry> history;
-  bool allWritten = !stopped;
   const QString absoluteFile = QFileInfo(options.imageFile).absoluteFilePath();
-  for (size_t i = 0; i < runs.size(); ++i) {
-    reports.push_back(runs[i]->Report());
-    allWritten = allWritten && PortWritten(reports.back());
-    history.push_back({runs[i]->Started(), QStringLiteral("velkup-batch"),
-                       options.ports[static_cast<qsizetype>(i)], absoluteFile, reports.back()});
+  std::vector<TUnitRecord> units;
+  int status = 0;
+  if (ledger) {
+    // Every unit has its history line already, written when it was done.
+    std::printf(
+        "\n%s",
+        ledger->Summary(static_cast<double>(elapsed.elapsed()) / 1000).toLocal8Bit().constData());
+    status = ledger->AllOk() ? 0 : 1;
+  } else {
+    std::vector<THistoryEntry> history;
+    bool allOk = !stopped;
+    for (size_t i = 0; i < runs.size(); ++i) {
+      units.push_back(runs[i]->Record());
+      allOk = allOk && units.back().result == kResultOk;
+      history.push_back(
+          UnitHistoryEntry(options.ports[static_cast<qsizetype>(i)], absoluteFile, units.back()));
+    }
+    std::printf("\n%s", SummaryTable(options.ports, units).toLocal8Bit().constData());
+    if (stopped) std::printf("Stopped before the end.\n");
+    TUpdateHistory().Record(history);
+    status = allOk ? 0 : 1;
   }
-  std::printf("\n%s", SummaryTable(options.ports, reports).toLocal8Bit().constData());
-  if (stopped) std::printf("Stopped before the end.\n");
   std::fflush(stdout);
 
-  int status = allWritten ? 0 : 1;
   if (report) {
-    const QByteArray json =
-        QJsonDocument(BatchReportJson(options.imageFile, sha256, options.ports, reports))
-            .toJson(QJsonDocument::Indented);
-    if (report->write(json) != json.size() || !report->flush()) {
+    const QJsonObject json =
+        ledger ? WatchReportJson(options.imageFile, sha256, options.ports, ledger->Units())
+               : BatchReportJson(options.imageFile, sha256, options.ports, units);
+    const QByteArray text = QJsonDocument(json).toJson(QJsonDocument::Indented);
+    if (report->write(text) != text.size() || !report->flush()) {
       Error(QStringLiteral("velkup-batch: cannot write the report %1: %2")
                 .arg(options.reportFile, report->errorString()));
       status = 1;
     }
     report->close();
   }
-  TUpdateHistory().Record(history);
   return status;
 }

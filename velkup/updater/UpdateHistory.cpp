@@ -66,6 +66,17 @@ QJsonObject ImageOutcomeJson(const TImageReport& r) {
   return o;
 }
 
+void AddUnitFields(QJsonObject& o, const TUnitCheck& unit) {
+  const auto& before = unit.before;
+  const auto& after = unit.after;
+  o["serial_number"] = before ? QJsonValue(before->serialNumber) : QJsonValue();
+  o["part_number"] = before ? QJsonValue(before->partNumber) : QJsonValue();
+  o["part_number_after"] = after.identity ? QJsonValue(after.identity->partNumber) : QJsonValue();
+  // Seven bytes reach beyond what a JSON number keeps exactly: decimal digits in a string.
+  o["asset_number"] = before ? QJsonValue(QString::number(before->assetNumber)) : QJsonValue();
+  o["came_back_s"] = unit.verified && after.back ? QJsonValue(after.seconds) : QJsonValue();
+}
+
 QString FamilyKey(int bvTypeIndex) {
   return bvTypeIndex == 0 ? QStringLiteral("qa") : bvTypeIndex == 1 ? QStringLiteral("qb") : "";
 }
@@ -100,16 +111,7 @@ QJsonObject TUpdateHistory::EntryJson(const THistoryEntry& e) {
   o["seconds"] = e.run.seconds;
   if (!e.result.isEmpty()) o["result"] = e.result;
   if (!e.reason.isEmpty()) o["reason"] = e.reason;
-  if (e.unit) {
-    const auto& before = e.unit->before;
-    const auto& after = e.unit->after;
-    o["serial_number"] = before ? QJsonValue(before->serialNumber) : QJsonValue();
-    o["part_number"] = before ? QJsonValue(before->partNumber) : QJsonValue();
-    o["part_number_after"] = after.identity ? QJsonValue(after.identity->partNumber) : QJsonValue();
-    // Seven bytes reach beyond what a JSON number keeps exactly: decimal digits in a string.
-    o["asset_number"] = before ? QJsonValue(QString::number(before->assetNumber)) : QJsonValue();
-    o["came_back_s"] = e.unit->verified && after.back ? QJsonValue(after.seconds) : QJsonValue();
-  }
+  if (e.unit) AddUnitFields(o, *e.unit);
   return o;
 }
 

@@ -23,6 +23,10 @@ QString FailureText(const TImageReport& report);
 // One image's outcome: "name", "blocks_written", "result" ("ok" or "failed") and, for a
 // failure, "failed_block_address" and "reason".
 QJsonObject ImageOutcomeJson(const TImageReport& report);
+// What velkup-batch learned of a unit: "serial_number", "part_number" (before the update),
+// "part_number_after" (when seen again), "asset_number" (decimal digits: seven bytes are more
+// than a JSON number keeps exactly) and "came_back_s"; null where unknown.
+void AddUnitFields(QJsonObject& object, const TUnitCheck& unit);
 // "qa", "qb", or empty when no family was selected.
 QString FamilyKey(int bvTypeIndex);
 
@@ -33,8 +37,7 @@ struct THistoryEntry {
   QString port;
   QString fileName;
   TRunReport run;
-  // velkup-batch: what it learned of the unit ("serial_number", "part_number",
-  // "part_number_after", "asset_number", "came_back_s").
+  // velkup-batch: what it learned of the unit (AddUnitFields).
   std::optional<TUnitCheck> unit = std::nullopt;
   // The unit's result when it is more than its images': "ok", "failed" or "already done", and
   // why it failed beyond its images ("did not come back").
