@@ -303,6 +303,26 @@ TEST(BatchOptions, TheCommandLineIsCheckedBeforeAnythingIsSent) {
   EXPECT_EQ(d.bvTypeIndex, 1);
   EXPECT_EQ(d.baud, 19200u);
   EXPECT_EQ(d.images, (std::array<bool, 3>{true, true, true}));
+  EXPECT_TRUE(d.verify);
+  EXPECT_EQ(d.verifyTimeoutS, 30);
+  EXPECT_FALSE(d.watch || d.history || d.csv);
+
+  TBatchOptions line;
+  ASSERT_EQ(ParseBatchOptions(
+                {"--watch", "--port", "COM1", "--no-verify", "--verify-timeout", "5", "f.vkf"},
+                line, message),
+            TBatchCommand::Run)
+      << message.toStdString();
+  EXPECT_TRUE(line.watch);
+  EXPECT_FALSE(line.verify);
+  EXPECT_EQ(line.verifyTimeoutS, 5);
+  TBatchOptions history;
+  ASSERT_EQ(ParseBatchOptions({"--history", "--serial", "SN-1", "--csv"}, history, message),
+            TBatchCommand::Run);
+  EXPECT_TRUE(history.history && history.csv);
+  EXPECT_EQ(history.serialNumber, "SN-1");
+  EXPECT_TRUE(history.ports.isEmpty() && history.imageFile.isEmpty());
+
   EXPECT_EQ(ParseBatchOptions({"--help"}, d, message), TBatchCommand::Help);
   EXPECT_EQ(ParseBatchOptions({"--version"}, d, message), TBatchCommand::Version);
 
@@ -318,6 +338,13 @@ TEST(BatchOptions, TheCommandLineIsCheckedBeforeAnythingIsSent) {
       {"--port", "COM1", "--port", "COM1", "f.vkf"},
       {"--port", "COM1", "--speed", "9600", "f.vkf"},
       {"--port", "COM1", "f.vkf", "--report"},
+      {"--port", "COM1", "--verify-timeout", "0", "f.vkf"},
+      {"--port", "COM1", "--verify-timeout", "soon", "f.vkf"},
+      {"--port", "COM1", "--serial", "SN-1", "f.vkf"},
+      {"--port", "COM1", "--csv", "f.vkf"},
+      {"--history", "--port", "COM1"},
+      {"--history", "f.vkf"},
+      {"--history", "--serial", ""},
       {"--port", "COM1", "--family", "qa", "--family=qb", "f.vkf"},
   };
   for (const QStringList& args : bad) {

@@ -152,8 +152,7 @@ const std::vector<TBatchOption>& BatchOptionTable() {
        false, TakeVerifyTimeout},
       {QCommandLineOption(QStringLiteral("watch"),
                           QStringLiteral("keep every port watched and update each unit plugged "
-                                         "in,
-one after the other, until Ctrl-C")),
+                                         "in,\none after the other, until Ctrl-C")),
        false, Flag<&TBatchOptions::watch>},
       {QCommandLineOption(QStringLiteral("history"),
                           QStringLiteral("print the update history instead (no PORT, no "
@@ -184,8 +183,9 @@ QString BatchUsage() {
   constexpr qsizetype kColumn = 17;
   for (const QCommandLineOption* o : listed) {
     const QString synopsis = OptionSynopsis(*o);
-    text += QStringLiteral("  ") + synopsis.leftJustified(kColumn - 1) + QLatin1Char(' ');
-    if (synopsis.size() >= kColumn) text += QLatin1Char('\n') + QString(kColumn + 2, ' ');
+    text += QStringLiteral("  ") + synopsis.leftJustified(kColumn - 1);
+    text += synopsis.size() >= kColumn ? QLatin1Char('\n') + QString(kColumn + 2, ' ')
+                                       : QString(QLatin1Char(' '));
     text +=
         o->description().replace(QLatin1Char('\n'), QLatin1Char('\n') + QString(kColumn + 2, ' ')) +
         QLatin1Char('\n');
