@@ -63,13 +63,13 @@ std::optional<std::vector<uint8_t>> TUnitProbe::Exchange(const uint8_t* payload,
   drv_.SendData(frame.data(), static_cast<uint32_t>(total));
 
   TAnswerWait wait(drv_, answerMs);
-  if (drv_.ReadData(frame.data(), 3) < 3) return std::nullopt;
-  const size_t length = frame[2];
-  // A short frame from this address with at least one data byte; the extended form is no
+  const size_t got =
+      ReadAnswerFrame([this](uint8_t* into, uint32_t count) { return drv_.ReadData(into, count); },
+                      frame.data(), frame.size());
+  // A whole short frame from this address with at least one data byte; the extended form is no
   // answer to these requests.
-  if (frame[0] != kSync || frame[1] != address_ || length < 6) return std::nullopt;
-  if (drv_.ReadData(frame.data() + 3, static_cast<uint32_t>(length - 3)) < length - 3)
-    return std::nullopt;
+  const size_t length = frame[2];
+  if (got < 6 || got != length || frame[0] != kSync || frame[1] != address_) return std::nullopt;
   const uint16_t crc = CalcCrc16(frame.data(), length);
   if (frame[length - 2] != (crc & 0xFF) || frame[length - 1] != crc >> 8) return std::nullopt;
   return std::vector<uint8_t>(frame.begin() + 3, frame.begin() + static_cast<long>(length) - 2);
