@@ -229,7 +229,8 @@ TEST_F(BatchRig, ADamagedSpecialOrHugeFileSendsNoByteToAnyPort) {
   EXPECT_FALSE(QFile::exists(report));
   EXPECT_TRUE(History().isEmpty());
 
-  // Not a byte went out: every simulator's record begins with the next good run's first Poll.
+  // Not a byte went out: every simulator's record begins with the next good run's first frame,
+  // its identification.
   std::ofstream(image.toStdString()) << HexImage(0xB000, 0xB100);
   const Finished good = Batch(PortArgs() << "--images"
                                          << "encryption" << image);
@@ -237,7 +238,7 @@ TEST_F(BatchRig, ADamagedSpecialOrHugeFileSendsNoByteToAnyPort) {
   for (const auto& s : sims) {
     const Cmds cmds = Commands(s->ReceivedFrames());
     ASSERT_FALSE(cmds.empty());
-    EXPECT_EQ(cmds.front(), "33");
+    EXPECT_EQ(cmds.front(), "37");
     EXPECT_EQ(std::count(cmds.begin(), cmds.end(), "50 02"), 32);
   }
 }
