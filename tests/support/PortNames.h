@@ -5,10 +5,10 @@
 #pragma once
 
 #include <QByteArray>
-#include <optional>
 #include <string>
-#include <utility>
 #include <vector>
+
+#include "ScopedEnv.h"
 
 namespace zelnet::test {
 
@@ -22,27 +22,12 @@ class PortNames {
   PortNames() = default;
   // COM1 .. COM<paths.size()> at once.
   explicit PortNames(const std::vector<std::string>& paths) { SetAll(paths); }
-  ~PortNames() {
-    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
-      if (it->second)
-        qputenv(it->first.constData(), *it->second);
-      else
-        qunsetenv(it->first.constData());
-    }
-  }
   PortNames(const PortNames&) = delete;
   PortNames& operator=(const PortNames&) = delete;
 
   void Set(int n, const std::string& path) {
-    const QByteArray name = "ZELNET_COM" + QByteArray::number(n);
-    bool known = false;
-    for (const auto& entry : saved_) known = known || entry.first == name;
-    if (!known) {
-      saved_.emplace_back(name, qEnvironmentVariableIsSet(name.constData())
-                                    ? std::optional(qgetenv(name.constData()))
-                                    : std::nullopt);
-    }
-    qputenv(name.constData(), QByteArray::fromStdString(path.empty() ? AbsentPort(n) : path));
+    env_.Set(("ZELNET_COM" + QByteArray::number(n)).constData(),
+             QByteArray::fromStdString(path.empty() ? AbsentPort(n) : path));
   }
   // COM1 to COM4: the paths given in order, the rest (and empty ones) absent.
   void SetAll(const std::vector<std::string>& paths) {
@@ -52,7 +37,7 @@ class PortNames {
   }
 
  private:
-  std::vector<std::pair<QByteArray, std::optional<QByteArray>>> saved_;
+  ScopedEnv env_;
 };
 
 }  // namespace zelnet::test

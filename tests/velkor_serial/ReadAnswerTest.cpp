@@ -170,6 +170,7 @@ TEST(OpenPort, GivesNullForAPortThatDoesNotExist) {
     EXPECT_FALSE(port.OpenPort('2', 9600));
     EXPECT_FALSE(port.IsOpen());
   }
-  EXPECT_EQ(ResolvePortPath("COM2"), "/dev/ttyS1");
+  // No map and no port on the (empty) machine the tests see: COM2 names nothing.
+  EXPECT_EQ(ResolvePortPath("COM2"), "");
   EXPECT_EQ(ResolvePortPath("/dev/ttyUSB0"), "/dev/ttyUSB0");
 }

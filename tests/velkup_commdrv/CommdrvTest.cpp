@@ -129,8 +129,9 @@ TEST(Commdrv, ClosedComponentTransfersNothing) {
 
 TEST(Commdrv, ComNamesResolveThroughTheEnvironment) {
   qunsetenv("ZELNET_COM2");
-  EXPECT_EQ(ResolvePortName("COM2"), "/dev/ttyS1");
-  EXPECT_EQ(ResolvePortName("COM1"), "/dev/ttyS0");
+  // No map and no port on the (empty) machine the tests see.
+  EXPECT_EQ(ResolvePortName("COM2"), "");
+  EXPECT_EQ(ResolvePortName("COM1"), "");
   qputenv("ZELNET_COM2", "/dev/pts/42");
   EXPECT_EQ(ResolvePortName("COM2"), "/dev/pts/42");
   qunsetenv("ZELNET_COM2");

@@ -1,0 +1,41 @@
+// Whether a target can be opened now, and if not why, with the fix where there is one: the
+// diagnostics of zelnet-ports and of the programs' records.
+#pragma once
+
+#include <QString>
+
+namespace zelnet_ports {
+
+enum class PortState {
+  Present,           // a serial device that this user can open now
+  Missing,           // nothing at the path, or no hardware behind it
+  PermissionDenied,  // the device is there but this user may not open it
+  InUse,             // another process holds it
+  NotSerial,         // something that is not a serial device
+  NotChecked,        // a network port: not checked here
+  Unassigned,        // the COM name has no target at all
+};
+
+struct PortCheck {
+  PortState state = PortState::Unassigned;
+  QString detail;  // what was found: "in use by velkor (pid 4242)", "no such file", ...
+  QString fix;     // what the user can do about it, or empty
+  // Present, or not checked: nothing speaks against opening it.
+  bool Usable() const { return state == PortState::Present || state == PortState::NotChecked; }
+};
+
+// Checks the target as the programs would open it. A device is opened briefly (without becoming
+// its controlling terminal and without waiting for a carrier) and closed again; a network target
+// is left to the network transport and reported NotChecked.
+PortCheck CheckTarget(const QString& target);
+
+// "present", "missing", "permission denied", "in use", "not a serial device", "network",
+// "unassigned".
+QString StateText(PortState state);
+
+// "in use by velkor (pid 4242)" for the first other process that holds `devicePath`: its UUCP
+// lock file in /run/lock, /var/lock or /tmp, or, but for a pseudo-terminal (always held by the
+// program that made it), its open files in /proc. Empty when none is found.
+QString FindHolder(const QString& devicePath);
+
+}  // namespace zelnet_ports
