@@ -4,6 +4,8 @@
 #include <QFileInfo>
 
 #include "Commdrv.h"
+#include "PortMap.h"
+#include "Target.h"
 #include "UpdateHistory.h"
 
 #ifndef VELKUP_BATCH_VERSION
@@ -14,16 +16,22 @@ namespace velkup {
 
 namespace {
 
-// The device behind a port, to tell two names of one port apart.
+// The device behind a port, to tell two names of one port apart. A COM name that names nothing
+// now is only itself.
 QString PortIdentity(const QString& port) {
   const QString path = ResolvePortName(port);
+  if (path.isEmpty()) return port.toUpper();
   const QString canonical = QFileInfo(path).canonicalFilePath();
   return canonical.isEmpty() ? path : canonical;
 }
 
 QString TakePort(const QString& value, TBatchOptions& o) {
-  if (!ResolvePortName(value).startsWith(QLatin1Char('/')))
-    return QStringLiteral("--port %1 is neither COM<n> nor a device path").arg(value);
+  if (zelnet_ports::ComNumber(value) == 0 && !zelnet_ports::ParseTarget(value)) {
+    return QStringLiteral(
+               "--port %1 is neither COM<n> nor a port map target (a device path, "
+               "rfc2217://HOST:PORT, tcp://HOST:PORT, ...)")
+        .arg(value);
+  }
   const QString id = PortIdentity(value);
   for (const QString& earlier : o.ports)
     if (PortIdentity(earlier) == id) return QStringLiteral("port %1 is given twice").arg(value);
@@ -120,9 +128,10 @@ QString OptionName(const QCommandLineOption& option) {
 const std::vector<TBatchOption>& BatchOptionTable() {
   static const std::vector<TBatchOption> table = {
       {QCommandLineOption(QStringLiteral("port"),
-                          QStringLiteral("COM<n> (ZELNET_COM<n> when set, else /dev/ttyS<n-1>) or "
-                                         "a device\npath such as /dev/ttyUSB0; repeat for every "
-                                         "port"),
+                          QStringLiteral("COM<n> as zelnet-ports shows it (ZELNET_COM<n>, the\n"
+                                         "port maps, the automatic numbering) or a port map\n"
+                                         "target: a device path such as /dev/ttyUSB0 or a\n"
+                                         "network port; repeat for every port"),
                           QStringLiteral("PORT")),
        true, TakePort},
       {QCommandLineOption(QStringLiteral("family"),
