@@ -6,6 +6,7 @@
 #include <QTreeWidget>
 #include <array>
 #include <functional>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -86,7 +87,7 @@ std::vector<std::string> Texts(const QTreeWidgetItem* parent) {
 }
 
 // Whether the children of parent are exactly nodes, recursively.
-bool SameNodes(const QTreeWidgetItem* parent, const std::vector<TStatNode>& nodes) {
+bool SameNodes(const QTreeWidgetItem* parent, std::span<const TStatNode> nodes) {
   if (parent->childCount() != static_cast<int>(nodes.size())) return false;
   for (std::size_t i = 0; i < nodes.size(); ++i) {
     const QTreeWidgetItem* child = parent->child(static_cast<int>(i));

@@ -1,11 +1,12 @@
 #include "StatDecode.h"
 
 #include <algorithm>
+#include <cstring>
+#include <utility>
 
 namespace velkor {
 namespace {
 
-constexpr std::string_view kSampleText = " Sample -  ";
 constexpr std::string_view kCurrentSampleText = "Current Sample -  ";
 
 std::uint8_t ByteAt(std::span<const std::uint8_t> block, std::size_t offset) {
@@ -60,42 +61,134 @@ std::string RawText(std::span<const std::uint8_t> block, std::size_t offset, std
   return raw;
 }
 
-std::uint32_t Counter(std::span<const std::uint8_t> block, std::size_t offset, int width) {
-  return width == 1 ? ByteAt(block, offset) : ReadLe(block, offset, 2);
-}
+// The longest text of a sample: "Current Sample -  " and five digits.
+constexpr std::size_t kLongestSample = 23;
 
-std::string Sample(unsigned number, std::uint32_t value) {
-  return std::to_string(number) + std::string(kSampleText) + std::to_string(value);
-}
-
-// A counter of the 10000-bill records at the given record offset: the current sample (record 15),
-// then samples 1 ... 15 (records 14 ... 0).
-std::vector<TStatNode> Samples10000(std::span<const std::uint8_t> block, std::size_t recordOffset,
-                                    int width) {
-  auto value = [&](std::size_t record) {
-    return Counter(block, kStatSample10000Offset + kStatSample10000Size * record + recordOffset,
-                   width);
+// Builds the nodes of a tree and their texts straight into the tree's two buffers, sized once at
+// the start (the node count follows from the number of denominations, the texts have a bound), so
+// that a node's children and a counter's nodes lie side by side and no view ever moves.
+class TreeBuilder {
+ public:
+  // Nodes `count` from `first`, in order.
+  struct Range {
+    std::size_t first = 0;
+    std::size_t count = 0;
   };
-  std::vector<TStatNode> nodes;
-  nodes.reserve(kStatSample10000Records);
-  nodes.push_back({std::string(kCurrentSampleText) + std::to_string(value(15)), {}});
-  for (unsigned number = 1; number <= 15; ++number) {
-    nodes.push_back({Sample(number, value(15 - number)), {}});
-  }
-  return nodes;
-}
 
-// Samples 1 ... 20 of twenty records (record k is sample 20 - k).
-std::vector<TStatNode> Samples20(std::span<const std::uint8_t> block, std::size_t firstOffset,
-                                 std::size_t recordSize, int width) {
-  std::vector<TStatNode> nodes;
-  nodes.reserve(20);
-  for (unsigned number = 1; number <= 20; ++number) {
-    nodes.push_back(
-        {Sample(number, Counter(block, firstOffset + recordSize * (20 - number), width)), {}});
+  TreeBuilder(std::span<const std::uint8_t> block, const std::vector<std::string>& labels,
+              std::vector<TStatNode>& nodes, std::vector<char>& texts)
+      : block_(block), nodes_(nodes), texts_(texts) {
+    const std::size_t n = labels.size();
+    std::size_t labelChars = 0;
+    for (const std::string& label : labels) labelChars += label.size();
+    // 256 + 68 n nodes for 10000 bills, 120 + 42 n for 500 and 20 for 50; 6 n of them labels.
+    const std::size_t count = 396 + 110 * n;
+    nodes_.resize(count);  // every node's text and children are set below
+    texts_.resize((count - 6 * n) * kLongestSample + 6 * labelChars);
   }
-  return nodes;
-}
+
+  // A counter of the 10000-bill records at the given record offset: the current sample (record
+  // 15), then samples 1 ... 15 (records 14 ... 0).
+  Range Samples10000(std::size_t recordOffset, int width) {
+    const Range range = Add(kStatSample10000Records);
+    auto value = [&](std::size_t record) {
+      return Counter(kStatSample10000Offset + kStatSample10000Size * record + recordOffset, width);
+    };
+    Text(range.first, [&] {
+      Put(kCurrentSampleText);
+      PutNumber(value(15));
+    });
+    for (unsigned number = 1; number <= 15; ++number) {
+      Text(range.first + number, [&] { PutSample(number, value(15 - number)); });
+    }
+    return range;
+  }
+
+  // Samples 1 ... 20 of twenty records (record k is sample 20 - k).
+  Range Samples20(std::size_t firstOffset, std::size_t recordSize, int width) {
+    const Range range = Add(20);
+    for (unsigned number = 1; number <= 20; ++number) {
+      Text(range.first + number - 1,
+           [&] { PutSample(number, Counter(firstOffset + recordSize * (20 - number), width)); });
+    }
+    return range;
+  }
+
+  // One node per label, each with the samples `samples(d)` makes for its denomination d.
+  template <class Samples>
+  Range Labelled(const std::vector<std::string>& labels, Samples samples) {
+    const Range range = Add(labels.size());
+    for (std::size_t d = 0; d < labels.size(); ++d) {
+      Text(range.first + d, [&] { Put(labels[d]); });
+      nodes_[range.first + d].Children = Span(samples(d));
+    }
+    return range;
+  }
+
+  std::span<const TStatNode> Span(const Range& range) const {
+    return std::span<const TStatNode>(nodes_.data() + range.first, range.count);
+  }
+
+  // Drops what the bounds left unused; nothing moves.
+  void Finish() {
+    nodes_.resize(next_);
+    texts_.resize(at_);
+  }
+
+ private:
+  Range Add(std::size_t count) {
+    const Range range{next_, std::min(count, nodes_.size() - next_)};
+    for (std::size_t i = range.first; i < range.first + range.count; ++i) nodes_[i] = TStatNode{};
+    next_ += range.count;
+    return range;
+  }
+  template <class Write>
+  void Text(std::size_t node, Write write) {
+    const std::size_t start = at_;
+    write();
+    nodes_[node].Text = std::string_view(texts_.data() + start, at_ - start);
+  }
+  void Put(std::string_view text) {
+    const std::size_t length = std::min(text.size(), texts_.size() - at_);
+    std::memcpy(texts_.data() + at_, text.data(), length);
+    at_ += length;
+  }
+  // The decimal digits of value, ending at `end`; the first of them.
+  static char* Digits(std::uint32_t value, char* end) {
+    do {
+      *--end = static_cast<char>('0' + value % 10);
+      value /= 10;
+    } while (value != 0);
+    return end;
+  }
+  void PutNumber(std::uint32_t value) {
+    char digits[10];
+    char* const end = digits + sizeof digits;
+    const char* first = Digits(value, end);
+    Put(std::string_view(first, static_cast<std::size_t>(end - first)));
+  }
+  // "<number> Sample -  <value>", number 1 to 20, made in one piece.
+  void PutSample(unsigned number, std::uint32_t value) {
+    static constexpr std::string_view kSample = " Sample -  ";
+    char text[kLongestSample];
+    char* const end = text + sizeof text;
+    char* first = Digits(value, end);
+    first -= kSample.size();
+    std::memcpy(first, kSample.data(), kSample.size());
+    first = Digits(std::min(number, 20u), first);
+    Put(std::string_view(first, static_cast<std::size_t>(end - first)));
+  }
+  std::uint32_t Counter(std::size_t offset, int width) const {
+    const std::uint32_t low = ByteAt(block_, offset);
+    return width == 1 ? low : low | std::uint32_t{ByteAt(block_, offset + 1)} << 8;
+  }
+
+  std::span<const std::uint8_t> block_;
+  std::vector<TStatNode>& nodes_;
+  std::vector<char>& texts_;
+  std::size_t next_ = 0;
+  std::size_t at_ = 0;
+};
 
 }  // namespace
 
@@ -150,6 +243,11 @@ std::size_t DenominationCount(std::span<const std::uint8_t> block) {
 
 TStatisticsTree DecodeStatistics(std::span<const std::uint8_t> block) {
   TStatisticsTree tree;
+  DecodeStatistics(block, tree);
+  return tree;
+}
+
+void DecodeStatistics(std::span<const std::uint8_t> block, TStatisticsTree& tree) {
   const auto byte = [&](std::size_t offset) { return std::to_string(ByteAt(block, offset)); };
   tree.Header = {
       "Country Code -  " + StatText(block, kStatCountryOffset, kStatCountryWidth),
@@ -162,40 +260,41 @@ TStatisticsTree DecodeStatistics(std::span<const std::uint8_t> block) {
 
   const std::size_t n = DenominationCount(block);
   std::vector<std::string> labels;
+  labels.reserve(n);
   for (std::size_t d = 0; d < n; ++d) labels.push_back(DenominationLabel(block, d));
+
+  TreeBuilder build(block, labels, tree.nodes_, tree.texts_);
+  for (auto& group : tree.Groups) group.clear();
 
   // Samples based on 10000 inserted bills.
   auto& g10000 = tree.Groups[0];
-  g10000.resize(kStatGroupCounters[0]);
-  g10000[0] = Samples10000(block, 0, 2);
+  g10000.push_back(build.Span(build.Samples10000(0, 2)));
   for (std::size_t c = 1; c <= 4; ++c) {
-    for (std::size_t d = 0; d < n; ++d) {
-      g10000[c].push_back({labels[d], Samples10000(block, 2 + 40 * (c - 1) + 2 * d, 2)});
-    }
+    g10000.push_back(build.Span(build.Labelled(
+        labels, [&](std::size_t d) { return build.Samples10000(2 + 40 * (c - 1) + 2 * d, 2); })));
   }
-  g10000[5] = Samples10000(block, 162, 2);
-  g10000[6] = Samples10000(block, 164, 2);
+  g10000.push_back(build.Span(build.Samples10000(162, 2)));
+  g10000.push_back(build.Span(build.Samples10000(164, 2)));
   for (std::size_t c = 7; c < kStatGroupCounters[0]; ++c) {
-    g10000[c] = Samples10000(block, 166 + (c - 7), 1);
+    g10000.push_back(build.Span(build.Samples10000(166 + (c - 7), 1)));
   }
 
   // Samples based on 500 inserted bills.
   auto& g500 = tree.Groups[1];
-  g500.resize(kStatGroupCounters[1]);
-  for (std::size_t d = 0; d < n; ++d) {
-    g500[0].push_back(
-        {labels[d], Samples20(block, kStatSample500Offset + 2 * d, kStatSample500Size, 2)});
-    g500[1].push_back(
-        {labels[d], Samples20(block, kStatSample500Offset + 40 + d, kStatSample500Size, 1)});
-  }
+  g500.push_back(build.Span(build.Labelled(labels, [&](std::size_t d) {
+    return build.Samples20(kStatSample500Offset + 2 * d, kStatSample500Size, 2);
+  })));
+  g500.push_back(build.Span(build.Labelled(labels, [&](std::size_t d) {
+    return build.Samples20(kStatSample500Offset + 40 + d, kStatSample500Size, 1);
+  })));
   for (std::size_t c = 2; c < kStatGroupCounters[1]; ++c) {
-    g500[c] = Samples20(block, kStatSample500Offset + 60 + (c - 2), kStatSample500Size, 1);
+    g500.push_back(
+        build.Span(build.Samples20(kStatSample500Offset + 60 + (c - 2), kStatSample500Size, 1)));
   }
 
   // Samples based on 50 inserted bills.
-  tree.Groups[2].resize(kStatGroupCounters[2]);
-  tree.Groups[2][0] = Samples20(block, kStatSample50Offset, 1, 1);
-  return tree;
+  tree.Groups[2].push_back(build.Span(build.Samples20(kStatSample50Offset, 1, 1)));
+  build.Finish();
 }
 
 }  // namespace velkor

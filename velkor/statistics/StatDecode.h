@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace velkor {
@@ -42,18 +43,32 @@ inline constexpr std::size_t kStatCurrencyWidth = 20;
 // How many counters each group of the statistics tree has: 10000, 500 and 50 inserted bills.
 inline constexpr std::array<std::size_t, 3> kStatGroupCounters = {20, 8, 1};
 
-// One node below a preset node: a sample, or a denomination label with its samples.
+// One node below a preset node: a sample, or a denomination label with its samples. Its text and
+// its children are held by the tree it belongs to.
 struct TStatNode {
-  std::string Text;
-  std::vector<TStatNode> Children;
+  std::string_view Text;
+  std::span<const TStatNode> Children;
 };
 
-// Everything a fill adds to the preset tree, in display order (top to bottom).
-struct TStatisticsTree {
+// Everything a fill adds to the preset tree, in display order (top to bottom). The nodes and their
+// texts live in two buffers of the tree, sized once per decoding: a tree can be moved, not copied.
+class TStatisticsTree {
+ public:
+  TStatisticsTree() = default;
+  TStatisticsTree(TStatisticsTree&&) = default;
+  TStatisticsTree& operator=(TStatisticsTree&&) = default;
+  TStatisticsTree(const TStatisticsTree&) = delete;
+  TStatisticsTree& operator=(const TStatisticsTree&) = delete;
+
   // The five header lines that go above the first group.
   std::vector<std::string> Header;
-  // Groups[g][c]: the children of counter c of group g.
-  std::array<std::vector<std::vector<TStatNode>>, 3> Groups;
+  // Groups[g][c]: the nodes under counter c of group g.
+  std::array<std::vector<std::span<const TStatNode>>, 3> Groups;
+
+ private:
+  friend void DecodeStatistics(std::span<const std::uint8_t> block, TStatisticsTree& tree);
+  std::vector<TStatNode> nodes_;
+  std::vector<char> texts_;
 };
 
 // Width 2: answer[offset] + 256 * answer[offset + 1]; any other width: the four bytes from offset,
@@ -83,5 +98,7 @@ std::size_t DenominationCount(std::span<const std::uint8_t> block);
 
 // The header lines, and the samples and labels under every counter of every group.
 TStatisticsTree DecodeStatistics(std::span<const std::uint8_t> block);
+// The same into `tree`, in place of what it held, reusing its buffers.
+void DecodeStatistics(std::span<const std::uint8_t> block, TStatisticsTree& tree);
 
 }  // namespace velkor

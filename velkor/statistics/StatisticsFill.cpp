@@ -12,7 +12,8 @@ namespace velkor {
 namespace {
 
 QTreeWidgetItem* MakeNode(const TStatNode& node) {
-  auto* item = new QTreeWidgetItem(QStringList{QString::fromStdString(node.Text)});
+  auto* item = new QTreeWidgetItem(
+      QStringList{QString::fromUtf8(node.Text.data(), static_cast<qsizetype>(node.Text.size()))});
   for (const TStatNode& child : node.Children) item->addChild(MakeNode(child));
   return item;
 }
