@@ -82,9 +82,10 @@ void TBatchDisplay::Identified(int port, const QString& serial) {
   lines_[static_cast<size_t>(port)].serial = serial;
 }
 
-void TBatchDisplay::Waiting(int port, const QString& text) {
+void TBatchDisplay::Waiting(int port, const QString& text, bool keepSerial) {
   std::lock_guard lock(mu_);
   TLine& l = lines_[static_cast<size_t>(port)];
+  if (!keepSerial) l.serial.clear();
   l.since.start();
   l.phase = text;
   l.hasImage = false;

@@ -30,8 +30,9 @@ class TBatchDisplay {
   void Identified(int port, const QString& serial);
   void Progress(int port, const TImageReport& image);
   void PortDone(int port);
-  // --watch: the port waits (for a unit, or for the unit to be taken away).
-  void Waiting(int port, const QString& text);
+  // --watch: the port waits for a unit, or (keeping the unit's serial number on its line) for
+  // the unit to be taken away.
+  void Waiting(int port, const QString& text, bool keepSerial = false);
   // --watch: a unit is done; its line is printed above the ports' lines.
   void UnitDone(int port, const QString& line);
 

@@ -197,7 +197,7 @@ void TPortRun::Watch(TCommDrv& drv, TUnitProbe& probe) {
 
     // The next unit only once this one is gone: no answer for three seconds, or its line gone
     // with it (a unit that carries its own adapter).
-    display_.Waiting(index_, QStringLiteral("waiting for the unit to be taken away"));
+    display_.Waiting(index_, QStringLiteral("waiting for the unit to be taken away"), true);
     QElapsedTimer silent;
     silent.start();
     while (!Stopping() && silent.elapsed() < kGoneAfterMs) {
