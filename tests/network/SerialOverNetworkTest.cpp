@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QTemporaryDir>
 #include <fstream>
 #include <memory>
@@ -24,23 +25,34 @@ using zelnet::test::Ser2net;
 
 namespace {
 
-// bvsim behind ser2net's raw TCP port, and socat's pty in front of it.
+// bvsim behind ser2net on 127.0.0.1; each test serves it the way it needs.
 struct SerialOverNetwork : ::testing::Test {
   bvsim::Simulator sim{VelkupValidator()};
-  std::unique_ptr<Ser2net> chain;
+  std::unique_ptr<Ser2net> chain = std::make_unique<Ser2net>();
 
   void SetUp() override {
     if (!Ser2net::Available()) GTEST_SKIP() << "ser2net, socat or openssl is not installed";
     ASSERT_TRUE(sim.Start()) << sim.LastError();
-    chain = std::make_unique<Ser2net>();
-    const int raw = chain->Add(sim.SlavePath(), Ser2net::Kind::Raw, "19200n81");
+  }
+
+  // Serves bvsim's line as `kind`, the connector set to `line`; the connection's index.
+  int Serve(Ser2net::Kind kind, const QString& line = "19200n81") {
+    const int i = chain->Add(sim.SlavePath(), kind, line);
     QString error;
-    ASSERT_TRUE(chain->Start(error)) << error.toStdString();
+    EXPECT_TRUE(chain->Start(error)) << error.toStdString();
+    return i;
+  }
+
+  // The old route: ser2net's raw port with socat's pty in front of it.
+  void ServeThroughSocat() {
+    const int raw = Serve(Ser2net::Kind::Raw);
+    QString error;
     ASSERT_TRUE(chain->StartSocat(raw, error)) << error.toStdString();
   }
 };
 
 TEST_F(SerialOverNetwork, VelkupWritesEveryBlockOfAllThreeImagesByteExact) {
+  ServeThroughSocat();
   QTemporaryDir dir;
   const std::string file = dir.filePath("image.vkf").toStdString();
   std::ofstream(file) << HexImage(0xB000, 0x80000);
@@ -81,6 +93,7 @@ TEST_F(SerialOverNetwork, VelkupWritesEveryBlockOfAllThreeImagesByteExact) {
 }
 
 TEST_F(SerialOverNetwork, VelkorsStartUpSearchFindsTheValidatorWithoutItsRtsPulse) {
+  ServeThroughSocat();
   velkor::test::RecordingDialogs dialogs;
   velkor::test::PortNames ports{{chain->LocalPath().toStdString()}};
   auto form = std::make_unique<velkor::TMainForm>(velkor::TMainForm::Setup{&dialogs, {}});
@@ -91,6 +104,71 @@ TEST_F(SerialOverNetwork, VelkorsStartUpSearchFindsTheValidatorWithoutItsRtsPuls
   const Cmds commands = Commands(sim.ReceivedFrames());
   EXPECT_EQ(commands, (Cmds{"33", "33"}));
   form.reset();
+}
+
+// COM1 refuses, COM2 accepts and never speaks, COM3 is bvsim behind ser2net over RFC 2217
+// with the remote port set to 19200: the search goes on past both failed opens and finds the
+// validator on COM3, at the 9600 baud it chose; the session record says why COM1 and COM2 did
+// not open.
+TEST_F(SerialOverNetwork, VelkorsSearchGoesPastTargetsThatDoNotOpenAndFindsTheValidatorOnCom3) {
+  const int rfc = Serve(Ser2net::Kind::Rfc2217, "19200n81");
+  zelnet::test::SilentServer silent;
+  const QString refusing =
+      QStringLiteral("rfc2217://127.0.0.1:%1").arg(zelnet::test::FreeLoopbackPort());
+  const QString quiet = QStringLiteral("rfc2217://127.0.0.1:%1").arg(silent.Port());
+  velkor::test::SetPorts(refusing.toStdString(), quiet.toStdString(),
+                         chain->TargetText(rfc).toStdString());
+  velkor::test::RecordingDialogs dialogs;
+  auto form = std::make_unique<velkor::TMainForm>(velkor::TMainForm::Setup{&dialogs, {}});
+  EXPECT_TRUE(dialogs.errorBoxes.isEmpty()) << dialogs.errorBoxes.join(" | ").toStdString();
+  EXPECT_EQ(form->MessageLines().mid(0, 3),
+            (QStringList{velkor::test::kSep, velkor::test::kSep, "Device has found on COM3!"}));
+  EXPECT_TRUE(form->Link.IsOpen());
+  EXPECT_EQ(sim.LineBaud(), 9600u);
+  EXPECT_EQ(Commands(sim.ReceivedFrames()), (Cmds{"33", "33"}));
+  QFile record(form->SessionRecord.FilePath());
+  ASSERT_TRUE(record.open(QIODevice::ReadOnly));
+  const QString text = QString::fromUtf8(record.readAll());
+  EXPECT_TRUE(text.contains(
+      QStringLiteral("COM1: 127.0.0.1:%1: connection refused").arg(refusing.section(':', -1))))
+      << text.toStdString();
+  EXPECT_TRUE(text.contains(
+      QStringLiteral("COM2: 127.0.0.1:%1: no connection within 2 s").arg(silent.Port())))
+      << text.toStdString();
+  form.reset();
+  velkor::test::SetPorts({});
+}
+
+// Bus Reset's RTS pulse crosses RFC 2217: a recording server sees RTS raised, then lowered about
+// 50 ms later, before the search's Poll (which the server's looped-back line answers).
+TEST_F(SerialOverNetwork, VelkorsBusResetPulsesTheRemotePortsRts) {
+  if (!zelnet::test::Rfc2217Recorder::Available())
+    GTEST_SKIP() << "python3-serial is not installed";
+  zelnet::test::Rfc2217Recorder recorder;
+  QString error;
+  ASSERT_TRUE(recorder.Start(error)) << error.toStdString();
+  velkor::test::SetPorts(recorder.TargetText().toStdString());
+  velkor::test::RecordingDialogs dialogs;
+  auto form = std::make_unique<velkor::TMainForm>(velkor::TMainForm::Setup{&dialogs, {}});
+  EXPECT_EQ(form->MessageLines().mid(0, 3),
+            (QStringList{velkor::test::kSep, velkor::test::kSep, "Device has found on COM1!"}));
+  std::vector<zelnet::test::Rfc2217Recorder::Control> controls;
+  ASSERT_TRUE(zelnet::test::WaitFor(
+      [&] {
+        controls = recorder.Controls();
+        return controls.size() >= 4;
+      },
+      20000));
+  QStringList seen;
+  for (const auto& c : controls) seen << c.what;
+  const int high = static_cast<int>(seen.indexOf("rts 1"));
+  ASSERT_GE(high, 0) << seen.join(", ").toStdString();
+  ASSERT_LT(high + 1, seen.size());
+  EXPECT_EQ(seen[high + 1], "rts 0") << seen.join(", ").toStdString();
+  EXPECT_TRUE(seen.mid(0, high).contains("baud 9600")) << seen.join(", ").toStdString();
+  EXPECT_GE(controls[high + 1].ms - controls[high].ms, 30.0);
+  form.reset();
+  velkor::test::SetPorts({});
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <thread>
 
+#include "NetSerialLine.h"
 #include "QtSerialLine.h"
 
 namespace velkor::test {
@@ -108,9 +109,9 @@ std::vector<LineEvent> LineRecorder::Events() const {
   return events_;
 }
 
-std::function<std::unique_ptr<velkor::SerialLine>(const QString&)> LineRecorder::Opener() {
-  return [this](const QString& path) -> std::unique_ptr<velkor::SerialLine> {
-    auto real = velkor::QtSerialLine::Open(path);
+velkor::TComPort::LineOpener LineRecorder::Opener() {
+  return [this](const QString& path, QString& problem) -> std::unique_ptr<velkor::SerialLine> {
+    auto real = velkor::OpenLine(path, problem);
     if (!real) return nullptr;
     return std::make_unique<RecordingLine>(std::move(real), path, *this);
   };

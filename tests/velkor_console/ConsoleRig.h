@@ -97,7 +97,7 @@ class LineRecorder {
   void Add(const QString& path, const QString& what);
   std::vector<LineEvent> Events() const;
   // The opener to give the window: the real port, wrapped so that its use is recorded.
-  std::function<std::unique_ptr<velkor::SerialLine>(const QString&)> Opener();
+  velkor::TComPort::LineOpener Opener();
 
  private:
   QElapsedTimer clock_;

@@ -1,5 +1,7 @@
 #include "Mainunit.h"
 
+#include <cstdio>
+
 #include <QCloseEvent>
 #include <QStyle>
 #include <QTimer>
@@ -24,7 +26,8 @@ TMainForm::TMainForm(Setup setup, QWidget* parent)
       dialogs_(setup.Dialogs ? *setup.Dialogs : *ownDialogs_),
       Link(LinkHost{[this](const QString& line) { AddMessage(line); },
                     [this] { return ui->CheckBox1->isChecked(); },
-                    [this](const QString& text) { ErrorBox(text); }}),
+                    [this](const QString& text) { ErrorBox(text); },
+                    [this](const QString& text) { NoteOpenProblem(text); }}),
       OpenDlg(dialogs_, this) {
   ui->setupUi(this);
   ui->SpBtnHelp->setIcon(style()->standardIcon(QStyle::SP_DialogHelpButton));
@@ -87,6 +90,14 @@ void TMainForm::FormCreate() {
   ui->CmbBoxLenghtBarCode->setCurrentIndex(6);
   CloseRequested = 0;
   BtnResetHardClick();
+}
+
+// Why a port did not open: in the session record, and once per run on standard error.
+void TMainForm::NoteOpenProblem(const QString& text) {
+  SessionRecord.Add(text);
+  if (notedProblems_.contains(text)) return;
+  notedProblems_.insert(text);
+  std::fprintf(stderr, "velkor: %s\n", qPrintable(text));
 }
 
 void TMainForm::AddMessage(const QString& text) {

@@ -7,6 +7,7 @@
 // go through ConsoleDialogs so that tests answer them without blocking.
 #pragma once
 
+#include <QSet>
 #include <QString>
 #include <QWidget>
 #include <array>
@@ -126,6 +127,9 @@ class TMainForm : public QWidget, private TPollActions, private DownloadHost {
   SessionLog SessionRecord;           // every log line, time-stamped, in this run's file
 
   void ConnectHandlers();
+  // Why a port did not open: a line of the session record, and once on standard error.
+  void NoteOpenProblem(const QString& text);
+  QSet<QString> notedProblems_;
   // The buttons that start an exchange, with their handlers: their clicks pass ClickRefused, and
   // the control lock covers them.
   std::vector<std::pair<QPushButton*, void (TMainForm::*)()>> exchanges_;

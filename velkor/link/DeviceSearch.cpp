@@ -36,6 +36,8 @@ int ZelnetLink::Search(Probe probe, const std::function<uint32_t()>& baud,
   for (int n = 1; n <= kCandidatePorts; ++n) {
     position(n);
     if (!SerialPort.OpenPort(static_cast<char>('0' + n), baud())) {
+      if (!SerialPort.OpenProblem().isEmpty() && host_.Note)
+        host_.Note(QStringLiteral("COM%1: %2").arg(n).arg(SerialPort.OpenProblem()));
       QThread::msleep(kFailedOpenPauseMs);
       continue;
     }

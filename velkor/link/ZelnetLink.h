@@ -43,6 +43,8 @@ struct LinkHost {
   std::function<void(const QString&)> AddMessage;  // one line into the message log
   std::function<bool()> ShowMessages;              // whether byte traces are wanted
   std::function<void(const QString&)> ErrorBox;    // modal error box with one Yes button
+  // A line for the session record only, never the window (why a port did not open); may be empty.
+  std::function<void(const QString&)> Note;
 };
 
 class ZelnetLink : public QObject {

@@ -4,8 +4,8 @@
 #include <QDeadlineTimer>
 #include <QTimer>
 
+#include "NetSerialLine.h"
 #include "PortMap.h"
-#include "QtSerialLine.h"
 
 namespace velkor {
 
@@ -21,8 +21,7 @@ QString ResolvePortPath(const QString& name) {
   return zelnet_ports::Resolve(name).target;
 }
 
-TComPort::TComPort(const LineFraming& framing)
-    : Opener([](const QString& path) { return QtSerialLine::Open(path); }), framing_(framing) {
+TComPort::TComPort(const LineFraming& framing) : Opener(OpenLine), framing_(framing) {
   TimerComPort.setSingleShot(true);
   // Coarse timers may fire up to 5 % early; a read must not end before its time.
   TimerComPort.setTimerType(Qt::PreciseTimer);
@@ -34,7 +33,9 @@ TComPort::~TComPort() = default;
 bool TComPort::OpenPort(char digit, uint32_t baud) {
   ClosePort();
   const QString name = QStringLiteral("COM") + QChar::fromLatin1(digit);
-  std::unique_ptr<SerialLine> line = Opener(ResolvePortPath(name));
+  lastTarget_ = ResolvePortPath(name);
+  openProblem_.clear();
+  std::unique_ptr<SerialLine> line = Opener(lastTarget_, openProblem_);
   if (!line) return false;
   if (!line->GetState(Dcb)) return false;
   Dcb.BaudRate = baud;
@@ -42,7 +43,10 @@ bool TComPort::OpenPort(char digit, uint32_t baud) {
   Dcb.Parity = 0;
   Dcb.StopBits = 0;
   Dcb.RtsControl = 0;
-  if (!line->SetState(Dcb)) return false;
+  if (!line->SetState(Dcb)) {
+    openProblem_ = QStringLiteral("%1: refuses %2 baud, 8N1").arg(lastTarget_).arg(baud);
+    return false;
+  }
   PortHandle = std::move(line);
   return true;
 }

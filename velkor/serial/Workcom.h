@@ -29,14 +29,21 @@ class TComPort {
 
   TDcb Dcb;
 
-  // How a device path is opened. Defaults to a real serial port; tests may wrap it.
-  using LineOpener = std::function<std::unique_ptr<SerialLine>(const QString& path)>;
+  // How a target (a device path or a network port) is opened: null when it cannot be, with the
+  // reason in `problem` when there is more to say than that it is not there. Defaults to
+  // OpenLine (NetSerialLine.h); tests may wrap it.
+  using LineOpener =
+      std::function<std::unique_ptr<SerialLine>(const QString& target, QString& problem)>;
   LineOpener Opener;
 
   // Opens "COM" + digit at the given baud rate with 8 data bits, no parity, one stop bit and RTS
   // low, in place of the port open before, if any. Returns whether a port is open afterwards: not
   // when it cannot be opened or refuses the settings.
   bool OpenPort(char digit, uint32_t baud);
+  // The target the last OpenPort tried, and why it failed (empty when it opened, or when the
+  // port is simply not there).
+  const QString& LastTarget() const { return lastTarget_; }
+  const QString& OpenProblem() const { return openProblem_; }
   // Releases the open port, if any. Under a waiting read the port is released when the read ends.
   void ClosePort();
   bool IsOpen() const { return PortHandle != nullptr; }
@@ -73,6 +80,8 @@ class TComPort {
   // A port closed under a waiting read, released when the read ends.
   std::unique_ptr<SerialLine> closedUnderRead_;
   bool reading_ = false;
+  QString lastTarget_;
+  QString openProblem_;
 };
 
 }  // namespace velkor
