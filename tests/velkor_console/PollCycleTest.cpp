@@ -33,7 +33,7 @@ class RecordingActions : public TPollActions {
 };
 
 struct CycleRig {
-  CycleRig() : link(LinkHost{[this](const QString& line) { log << line; }, {}, {}}) {
+  CycleRig() : link(LinkHost{[this](const QString& line) { log << line; }, {}, {}, {}}) {
     EXPECT_TRUE(link.OpenPort('1', 9600));
   }
 

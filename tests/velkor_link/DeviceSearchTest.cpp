@@ -32,7 +32,7 @@ void Answering(PtyPeer& peer, const Bytes& answer) {
 }
 
 struct SearchRig {
-  SearchRig() : link(LinkHost{[this](const QString& line) { log << line; }, {}, {}}) {}
+  SearchRig() : link(LinkHost{[this](const QString& line) { log << line; }, {}, {}, {}}) {}
   int Search(ZelnetLink::Probe probe) {
     positions.clear();
     return link.Search(

@@ -23,8 +23,10 @@ const Bytes kAck = {0x02, 0x03, 0x06, 0x00, 0xC2, 0x82};
 class TransactionTest : public ::testing::Test {
  protected:
   TransactionTest()
-      : link(LinkHost{[this](const QString& line) { log << line; }, [this] { return showMessages; },
-                      [this](const QString& text) { boxes << text; }}) {}
+      : link(LinkHost{[this](const QString& line) { log << line; },
+                      [this] { return showMessages; },
+                      [this](const QString& text) { boxes << text; },
+                      {}}) {}
 
   void SetUp() override { ASSERT_TRUE(link.OpenPort('1', 9600)); }
 
