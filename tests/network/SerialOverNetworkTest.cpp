@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <fstream>
@@ -116,17 +117,20 @@ TEST_F(SerialOverNetwork, VelkorsSearchGoesPastTargetsThatDoNotOpenAndFindsTheVa
   const QString refusing =
       QStringLiteral("rfc2217://127.0.0.1:%1").arg(zelnet::test::FreeLoopbackPort());
   const QString quiet = QStringLiteral("rfc2217://127.0.0.1:%1").arg(silent.Port());
-  velkor::test::SetPorts(refusing.toStdString(), quiet.toStdString(),
-                         chain->TargetText(rfc).toStdString());
+  velkor::test::PortNames ports{
+      {refusing.toStdString(), quiet.toStdString(), chain->TargetText(rfc).toStdString()}};
   velkor::test::RecordingDialogs dialogs;
   auto form = std::make_unique<velkor::TMainForm>(velkor::TMainForm::Setup{&dialogs, {}});
   EXPECT_TRUE(dialogs.errorBoxes.isEmpty()) << dialogs.errorBoxes.join(" | ").toStdString();
-  EXPECT_EQ(form->MessageLines().mid(0, 3),
+  EXPECT_EQ(velkor::test::LogLines(*form).mid(0, 3),
             (QStringList{velkor::test::kSep, velkor::test::kSep, "Device has found on COM3!"}));
-  EXPECT_TRUE(form->Link.IsOpen());
   EXPECT_EQ(sim.LineBaud(), 9600u);
   EXPECT_EQ(Commands(sim.ReceivedFrames()), (Cmds{"33", "33"}));
-  QFile record(form->SessionRecord.FilePath());
+  // This run's session record: the newest file of the session log folder.
+  const QDir logs(velkor::SessionLog::DefaultFolder());
+  const QStringList files = logs.entryList({"velkor-*.log"}, QDir::Files, QDir::Time);
+  ASSERT_FALSE(files.isEmpty());
+  QFile record(logs.filePath(files.first()));
   ASSERT_TRUE(record.open(QIODevice::ReadOnly));
   const QString text = QString::fromUtf8(record.readAll());
   EXPECT_TRUE(text.contains(
@@ -136,7 +140,6 @@ TEST_F(SerialOverNetwork, VelkorsSearchGoesPastTargetsThatDoNotOpenAndFindsTheVa
       QStringLiteral("COM2: 127.0.0.1:%1: no connection within 2 s").arg(silent.Port())))
       << text.toStdString();
   form.reset();
-  velkor::test::SetPorts({});
 }
 
 // Bus Reset's RTS pulse crosses RFC 2217: a recording server sees RTS raised, then lowered about
@@ -147,10 +150,10 @@ TEST_F(SerialOverNetwork, VelkorsBusResetPulsesTheRemotePortsRts) {
   zelnet::test::Rfc2217Recorder recorder;
   QString error;
   ASSERT_TRUE(recorder.Start(error)) << error.toStdString();
-  velkor::test::SetPorts(recorder.TargetText().toStdString());
+  velkor::test::PortNames ports{{recorder.TargetText().toStdString()}};
   velkor::test::RecordingDialogs dialogs;
   auto form = std::make_unique<velkor::TMainForm>(velkor::TMainForm::Setup{&dialogs, {}});
-  EXPECT_EQ(form->MessageLines().mid(0, 3),
+  EXPECT_EQ(velkor::test::LogLines(*form).mid(0, 3),
             (QStringList{velkor::test::kSep, velkor::test::kSep, "Device has found on COM1!"}));
   std::vector<zelnet::test::Rfc2217Recorder::Control> controls;
   ASSERT_TRUE(zelnet::test::WaitFor(
@@ -168,7 +171,6 @@ TEST_F(SerialOverNetwork, VelkorsBusResetPulsesTheRemotePortsRts) {
   EXPECT_TRUE(seen.mid(0, high).contains("baud 9600")) << seen.join(", ").toStdString();
   EXPECT_GE(controls[high + 1].ms - controls[high].ms, 30.0);
   form.reset();
-  velkor::test::SetPorts({});
 }
 
 }  // namespace
