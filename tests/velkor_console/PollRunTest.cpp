@@ -39,7 +39,8 @@ TEST(PollRun, StopsOrLeavesForAClosingWindowAsItsFlagsSay) {
   ScriptedValidator validator;
   PortNames ports{{validator.peer.SlavePath()}};
   QStringList log;
-  ZelnetLink link(LinkHost{[&log](const QString& line) { log << line; }, [] { return true; }, {}});
+  ZelnetLink link(
+      LinkHost{[&log](const QString& line) { log << line; }, [] { return true; }, {}, {}});
   ASSERT_TRUE(link.OpenPort('1', 9600));
   validator.SetStatus(0x14);
   NoActions actions;
