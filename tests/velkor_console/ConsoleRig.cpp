@@ -110,7 +110,8 @@ std::vector<LineEvent> LineRecorder::Events() const {
 }
 
 velkor::TComPort::LineOpener LineRecorder::Opener() {
-  return [this](const QString& path, QString& problem) -> std::unique_ptr<velkor::SerialLine> {
+  return [this](const QString& path) -> std::unique_ptr<velkor::SerialLine> {
+    QString problem;
     auto real = velkor::OpenLine(path, problem);
     if (!real) return nullptr;
     return std::make_unique<RecordingLine>(std::move(real), path, *this);

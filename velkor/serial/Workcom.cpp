@@ -21,7 +21,9 @@ QString ResolvePortPath(const QString& name) {
   return zelnet_ports::Resolve(name).target;
 }
 
-TComPort::TComPort(const LineFraming& framing) : Opener(OpenLine), framing_(framing) {
+TComPort::TComPort(const LineFraming& framing)
+    : Opener([this](const QString& target) { return OpenLine(target, openProblem_); }),
+      framing_(framing) {
   TimerComPort.setSingleShot(true);
   // Coarse timers may fire up to 5 % early; a read must not end before its time.
   TimerComPort.setTimerType(Qt::PreciseTimer);
@@ -35,7 +37,7 @@ bool TComPort::OpenPort(char digit, uint32_t baud) {
   const QString name = QStringLiteral("COM") + QChar::fromLatin1(digit);
   lastTarget_ = ResolvePortPath(name);
   openProblem_.clear();
-  std::unique_ptr<SerialLine> line = Opener(lastTarget_, openProblem_);
+  std::unique_ptr<SerialLine> line = Opener(lastTarget_);
   if (!line) return false;
   if (!line->GetState(Dcb)) return false;
   Dcb.BaudRate = baud;

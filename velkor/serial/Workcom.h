@@ -29,11 +29,9 @@ class TComPort {
 
   TDcb Dcb;
 
-  // How a target (a device path or a network port) is opened: null when it cannot be, with the
-  // reason in `problem` when there is more to say than that it is not there. Defaults to
-  // OpenLine (NetSerialLine.h); tests may wrap it.
-  using LineOpener =
-      std::function<std::unique_ptr<SerialLine>(const QString& target, QString& problem)>;
+  // How a target (a device path or a network port) is opened: null when it cannot be. Defaults
+  // to OpenLine (NetSerialLine.h), whose reasons OpenProblem() gives; tests may wrap it.
+  using LineOpener = std::function<std::unique_ptr<SerialLine>(const QString& target)>;
   LineOpener Opener;
 
   // Opens "COM" + digit at the given baud rate with 8 data bits, no parity, one stop bit and RTS
