@@ -130,10 +130,20 @@ TEST_F(ProductionLine, EveryUnitIsNamedCheckedAndRecordedInTableReportAndHistory
 TEST_F(ProductionLine, AUnitThatNeverComesBackFailsAndNoVerifyLeavesTheCheckOut) {
   AddSim(Unit("SN-GONE", 3600 * 1000));
   AddSim(Unit("SN-BACK"));
-  const Finished f = Batch(QStringList{"--verify-timeout", "2", "--report", report} << Args());
+  // A third port whose adapter is missing reaches no unit: nothing to check, no wait for it.
+  const Finished f = Batch(PortArgs() << "--port" << dir.filePath("missing") << "--verify-timeout"
+                                      << "2"
+                                      << "--report" << report << "--images"
+                                      << "encryption" << image);
   EXPECT_EQ(f.exitCode, 1) << f.out.toStdString();
   const QJsonArray ports = ReadReport()["ports"].toArray();
-  ASSERT_EQ(ports.size(), 2);
+  ASSERT_EQ(ports.size(), 3);
+  const QJsonObject missing = ports[2].toObject();
+  EXPECT_EQ(missing["port"].toString(), dir.filePath("missing"));
+  EXPECT_EQ(missing["result"].toString(), "failed");
+  EXPECT_FALSE(missing.contains("reason"));
+  EXPECT_EQ(missing["images"].toArray()[0].toObject()["reason"].toString(),
+            "port cannot be opened");
   const QJsonObject gone = ports[0].toObject();
   EXPECT_EQ(gone["result"].toString(), "failed");
   EXPECT_EQ(gone["reason"].toString(), "did not come back");
@@ -146,7 +156,7 @@ TEST_F(ProductionLine, AUnitThatNeverComesBackFailsAndNoVerifyLeavesTheCheckOut)
   // Polled every 500 ms for the 2 s it was given.
   EXPECT_GE(PollsAfterFinish(sims[0]->ReceivedFrames()), 4);
   const auto history = History();
-  ASSERT_EQ(history.size(), 2);
+  ASSERT_EQ(history.size(), 3);
   EXPECT_EQ(history[0]["result"].toString(), "failed");
   EXPECT_EQ(history[0]["reason"].toString(), "did not come back");
 

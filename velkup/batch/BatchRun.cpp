@@ -147,8 +147,12 @@ TUnitRecord TPortRun::UpdateUnit(TCommDrv& drv, TUnitProbe& probe) {
   const TRunOutcome outcome = sequence.RunLoaded(options, image_, sha256_);
   record.run = sequence.LastReport();
 
+  // A port that never opened reached no unit: there is nothing to see come back.
+  bool reached = false;
+  for (const TImageReport& r : record.run.images)
+    reached = reached || (r.chosen && r.failure != TImageFailure::PortNotOpen);
   bool stoppedInCheck = false;
-  if (options_.verify && outcome != TRunOutcome::Stopped && !Stopping()) {
+  if (options_.verify && reached && outcome != TRunOutcome::Stopped && !Stopping()) {
     display_.Activity(index_, QStringLiteral("checking that it comes back"));
     record.check.verified = true;
     record.check.after =
