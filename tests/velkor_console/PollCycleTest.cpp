@@ -1,13 +1,17 @@
-// The poll loop's decisions without a window: TPollCycle over a link to a scripted validator on a
-// real pseudo-terminal, with the actions recorded instead of run.
+// The poll loop's decisions without a window: TPollCycle over a link to bvsim, whose Poll answers
+// are scripted, with the actions recorded instead of run.
 #include <gtest/gtest.h>
 
 #include <QStringList>
+#include <algorithm>
+#include <chrono>
+#include <vector>
 
 #include "ConsoleRig.h"
 #include "Frame.h"
 #include "PollCycle.h"
 #include "StatusText.h"
+#include "bvsim.h"
 
 using namespace velkor::test;
 using namespace velkor;
@@ -39,16 +43,22 @@ struct CycleRig {
 
   // One pass with the validator reporting `poll`; what the cycle asked for.
   QStringList Pass(const Bytes& poll) {
-    validator.SetPollData(poll);
+    sim.ScriptPollAnswers({poll});
     actions.done.clear();
-    const size_t before = validator.Frames().size();
+    const size_t before = sim.ReceivedFrames().size();
     // The ACK goes out without an answer: wait for it to arrive before the next look.
-    if (cycle.Pass()) validator.peer.WaitForRequests(before + 2, 2000);
+    if (cycle.Pass()) sim.WaitForFrames(before + 2, std::chrono::seconds(10));
     return actions.done;
   }
+  // The codes of the requests received, ACKs included.
+  std::vector<int> Codes() const {
+    std::vector<int> codes;
+    for (const bvsim::Frame& frame : sim.ReceivedFrames()) codes.push_back(frame.Command());
+    return codes;
+  }
 
-  ScriptedValidator validator;
-  PortNames ports{{validator.peer.SlavePath()}};
+  zelnet::test::SimOnPort simPort;
+  bvsim::Simulator& sim = simPort.sim;
   QStringList log;
   ZelnetLink link;
   RecordingActions actions;
@@ -74,10 +84,10 @@ TEST(PollCycle, EachReportedStateLeadsToItsAction) {
   EXPECT_EQ(rig.Pass({kStatusIdling, 0}), QStringList{});
 
   // Every good Poll is acknowledged; the probe went out once per initialisation.
-  const std::vector<uint8_t> codes = rig.validator.Codes();
+  const std::vector<int> codes = rig.Codes();
   EXPECT_EQ(std::count(codes.begin(), codes.end(), kCmdGetBillTable), 2);
   size_t acks = 0;
-  for (const Bytes& frame : rig.validator.Frames()) acks += frame == frames::kAck;
+  for (const bvsim::Frame& frame : rig.sim.ReceivedFrames()) acks += frame.bytes == frames::kAck;
   EXPECT_EQ(acks, 8u);
 }
 
@@ -96,13 +106,13 @@ TEST(PollCycle, AnEscrowIsReturnedOrStackedByTheBoxAndBillType23BringsItsBarcode
 TEST(PollCycle, AFailedPollActsOnNothingAndShowsTheNextGoodStatusAgain) {
   CycleRig rig;
   EXPECT_EQ(rig.Pass({kStatusIdling, 0}), QStringList{"status 14/0"});
-  rig.validator.SetSilent(true);
-  const size_t frames = rig.validator.Frames().size();
+  rig.sim.SetSilent(true);
+  const size_t frames = rig.sim.ReceivedFrames().size();
   rig.actions.done.clear();
   EXPECT_FALSE(rig.cycle.Pass());
   EXPECT_TRUE(rig.actions.done.isEmpty());
   EXPECT_EQ(rig.link.LastStatus(), 0);
-  EXPECT_EQ(rig.validator.Frames().size(), frames + 1);  // the Poll, no ACK
-  rig.validator.SetSilent(false);
+  EXPECT_EQ(rig.sim.ReceivedFrames().size(), frames + 1);  // the Poll, no ACK
+  rig.sim.SetSilent(false);
   EXPECT_EQ(rig.Pass({kStatusIdling, 0}), QStringList{"status 14/0"});
 }

@@ -9,6 +9,7 @@
 #include "ConsoleRig.h"
 #include "Frame.h"
 #include "PollCycle.h"
+#include "bvsim.h"
 
 using namespace velkor::test;
 using namespace velkor;
@@ -36,13 +37,12 @@ qsizetype Polls(const QStringList& log) {
 }  // namespace
 
 TEST(PollRun, StopsOrLeavesForAClosingWindowAsItsFlagsSay) {
-  ScriptedValidator validator;
-  PortNames ports{{validator.peer.SlavePath()}};
+  zelnet::test::SimOnPort simPort;
+  bvsim::Simulator& sim = simPort.sim;
   QStringList log;
   ZelnetLink link(
       LinkHost{[&log](const QString& line) { log << line; }, [] { return true; }, {}, {}});
   ASSERT_TRUE(link.OpenPort('1', 9600));
-  validator.SetStatus(0x14);
   NoActions actions;
   uint8_t active = 0;
   uint8_t closing = 0;
@@ -60,7 +60,7 @@ TEST(PollRun, StopsOrLeavesForAClosingWindowAsItsFlagsSay) {
   EXPECT_EQ(TPollCycle(link, actions).Run(active, closing), TPollCycle::End::Stopped);
   EXPECT_GE(atStop, 3);
   EXPECT_EQ(Polls(log), atStop);  // the pass under way ran to its end, no further Poll
-  EXPECT_EQ(link.LastStatus(), 0x14);
+  EXPECT_EQ(link.LastStatus(), sim.StatusCode());  // power-up: no Reset came
 
   active = 1;
   When close([&] { return Polls(log) >= atStop + 2; },
@@ -76,6 +76,6 @@ TEST(PollRun, StopsOrLeavesForAClosingWindowAsItsFlagsSay) {
   std::array<uint8_t, 64> buffer{};
   ASSERT_EQ(link.SendCommand(kCmdGetStatus, buffer, 100), txOk);
   qsizetype received = 0;
-  for (const Bytes& frame : validator.Frames()) received += frame == frames::kPoll;
+  for (const bvsim::Frame& frame : sim.ReceivedFrames()) received += frame.bytes == frames::kPoll;
   EXPECT_EQ(received, atStop);
 }

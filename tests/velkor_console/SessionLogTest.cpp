@@ -142,14 +142,12 @@ TEST(SessionLog, DefaultFolderFollowsXdgStateHomeElseTheHomeFolder) {
 TEST(SessionLogWindow, EveryLineAndTraceGoesToTheFileWhileTheWindowKeeps101) {
   QTemporaryDir dir;
   StateHome state(dir.path());
-  ScriptedValidator validator;
-  validator.SetStatus(0x14);
-  AttachedConsole console(validator);
+  SimConsole console;
   velkor::TMainForm& form = *console.form;
   const QString path = SessionFile(dir.path());
   ASSERT_FALSE(path.isEmpty());
 
-  // The failed start-up search and the Reset that found the validator are already there.
+  // The start-up search that found the validator is already there.
   EXPECT_EQ(Texts(path), LogLines(form));
 
   Control<QCheckBox>(form, "CheckBox1")->setChecked(true);
@@ -169,9 +167,7 @@ TEST(SessionLogWindow, EveryLineAndTraceGoesToTheFileWhileTheWindowKeeps101) {
 TEST(SessionLogWindow, SaveLogAsCopiesTheWholeLogAndOpenLogFolderShowsItsFolder) {
   QTemporaryDir dir;
   StateHome state(dir.filePath("state"));
-  ScriptedValidator validator;
-  validator.SetStatus(0x14);
-  AttachedConsole console(validator);
+  SimConsole console;
   QPlainTextEdit& memo = *Control<QPlainTextEdit>(*console.form, "MemoMessage");
   const QString path = SessionFile(dir.filePath("state"));
   EXPECT_EQ(memo.contextMenuPolicy(), Qt::CustomContextMenu);
@@ -219,11 +215,9 @@ TEST(SessionLogWindow, AnUnwritableLogLeavesTheWindowAsItIs) {
   QTemporaryDir dir;
   Touch(dir.filePath("file"));
   StateHome state(dir.filePath("file"));
-  ScriptedValidator validator;
-  validator.SetStatus(0x14);
   testing::internal::CaptureStderr();
   {
-    AttachedConsole console(validator);
+    SimConsole console;
     Click(console.Button("BtnGetStatus"));
     EXPECT_EQ(LogLines(*console.form).count("*********  Bill types enable  ********"), 1);
     EXPECT_FALSE(
