@@ -14,6 +14,7 @@
 #include "../velkup_updater/SimSupport.h"
 #include "ConsoleRig.h"
 #include "HexWriter.h"
+#include "PortNames.h"
 #include "Ser2netRig.h"
 #include "UpdateSequence.h"
 
@@ -71,13 +72,15 @@ TEST_F(SerialOverNetwork, VelkupWritesEveryBlockOfAllThreeImagesByteExact) {
   view.ShowError = [&](const QString& s) { errors << s; };
   TUpdateSequence sequence(*drv, std::move(view));
 
-  qputenv("ZELNET_COM5", chain->LocalPath().toLocal8Bit());
   TUpdateOptions options;
   options.comPortIndex = 4;
   options.baudRateIndex = 1;
   options.fileName = QString::fromStdString(file);
-  const TRunOutcome outcome = sequence.Run(options);
-  qunsetenv("ZELNET_COM5");
+  const TRunOutcome outcome = [&] {
+    zelnet::test::PortNames names;
+    names.Set(5, chain->LocalPath().toStdString());
+    return sequence.Run(options);
+  }();
 
   EXPECT_EQ(outcome, TRunOutcome::Ready) << statuses.join(" | ").toStdString();
   EXPECT_TRUE(errors.isEmpty()) << errors.join(" | ").toStdString();

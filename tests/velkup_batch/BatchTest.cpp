@@ -256,21 +256,21 @@ TEST_F(BatchRig, InterruptStopsEveryPortAfterItsBlockWithoutFinishing) {
   const Finished f = Wait(p);
   EXPECT_EQ(f.exitCode, 1);
   EXPECT_TRUE(f.out.contains("Stopped before the end.")) << f.out.toStdString();
-  std::this_thread::sleep_for(200ms);
   const QJsonArray ports = ReadReport()["ports"].toArray();
   ASSERT_EQ(ports.size(), 3);
   for (size_t i = 0; i < sims.size(); ++i) {
     SCOPED_TRACE(i);
-    const auto frames = sims[i]->ReceivedFrames();
-    EXPECT_TRUE(IsBlock(frames.back()));  // no DownloadFinish
+    // Closed: the line is free for another program at once, and up to that program's first
+    // frame the block in flight was the last one: no DownloadFinish.
+    const auto before = FramesBeforeMark(*sims[i], Port(i));
+    ASSERT_TRUE(before);
+    const auto& frames = *before;
+    EXPECT_TRUE(IsBlock(frames.back()));
     const size_t blocks = BlockAddresses(frames).size();
     EXPECT_LT(blocks, 1616u);
     const QJsonObject val = ImageOf(ports[static_cast<qsizetype>(i)].toObject(), "validation");
     EXPECT_EQ(val["reason"].toString(), "stopped");
     EXPECT_EQ(val["blocks_written"].toInt(), static_cast<int>(blocks));
-    // Closed: the line is free for another program at once.
-    QFile port(Port(i));
-    EXPECT_TRUE(port.open(QIODevice::ReadWrite));
   }
 }
 
@@ -374,6 +374,7 @@ TEST_F(BatchRig, ABadOptionIsOneLineAndExitStatusTwo) {
   const Finished v = Batch({"--version"});
   EXPECT_EQ(v.exitCode, 0);
   EXPECT_TRUE(v.out.startsWith("velkup-batch ")) << v.out.toStdString();
-  std::this_thread::sleep_for(100ms);
-  EXPECT_TRUE(sims[0]->ReceivedFrames().empty());
+  const auto before = FramesBeforeMark(*sims[0], Port(0));
+  ASSERT_TRUE(before);
+  EXPECT_TRUE(before->empty());
 }

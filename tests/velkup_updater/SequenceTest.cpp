@@ -221,7 +221,7 @@ TEST_F(SequenceRun, WithoutAFamilyTheAddressIsThatOfTheLastFrameSent) {
 }
 
 TEST_F(SequenceRun, APortThatCannotOpenFailsEveryCheckedImage) {
-  qputenv("ZELNET_COM7", "/nonexistent/tty");
+  simPort->names.Set(7, "/nonexistent/tty");
   checked = {TImage::Encryption, TImage::Validation};
   TUpdateOptions o;
   o.comPortIndex = 6;

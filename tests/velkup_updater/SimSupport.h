@@ -6,10 +6,14 @@
 #include <QJsonObject>
 #include <QList>
 #include <QString>
+#include <chrono>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "Commdrv.h"
+#include "Frames.h"
 #include "bvsim.h"
 
 namespace velkup::test {
@@ -61,6 +65,32 @@ inline bvsim::Fault RefusedBlock(uint32_t address, uint8_t code) {
   refuse.blockAddress = address;
   refuse.code = code;
   return refuse;
+}
+
+// What the simulator received before a mark the test sends itself on `port` (a COM name or a
+// path) once the program under test is done with it: a request (0x37) that the programs
+// never send. Whatever the program sent arrives before the mark, so what is missing then never
+// came. Empty when the port could not be opened (the program still holds it) or the mark did not
+// arrive within a generous deadline.
+inline std::optional<std::vector<bvsim::Frame>> FramesBeforeMark(bvsim::Simulator& sim,
+                                                                 const QString& port) {
+  constexpr uint8_t kMark = 0x37;
+  TCommDrv probe(nullptr);
+  probe.SetPortName(port);
+  probe.SetBaudRateValue(19200);
+  if (!probe.Connect()) return std::nullopt;
+  uint8_t frame[8];
+  const size_t n = BuildFrame(0x03, &kMark, 1, frame);
+  probe.SendData(frame, static_cast<uint32_t>(n));
+  const auto isMark = [](const bvsim::Frame& f) { return f.Command() == kMark; };
+  if (!sim.WaitForFrame(isMark, std::chrono::seconds(60))) return std::nullopt;
+  probe.Disconnect();
+  std::vector<bvsim::Frame> before;
+  for (const auto& f : sim.ReceivedFrames()) {
+    if (isMark(f)) break;
+    before.push_back(f);
+  }
+  return before;
 }
 
 // The lines of the update history below `dataHome`, oldest first.

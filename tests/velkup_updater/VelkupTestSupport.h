@@ -33,6 +33,8 @@ struct ScriptedDialogs : TUserDialogs {
   QString chosenFile;  // empty: cancel
   QStringList filtersSeen;
   QString suffixSeen;
+  QString selectedFilterSeen;
+  QFileDialog::FileMode fileModeSeen = QFileDialog::AnyFile;
   bool confirmAnswer = true;
   int confirms = 0;
   std::function<void()> onConfirm = [] {};
@@ -40,6 +42,8 @@ struct ScriptedDialogs : TUserDialogs {
   QString ExecOpenDialog(QFileDialog& d) override {
     filtersSeen = d.nameFilters();
     suffixSeen = d.defaultSuffix();
+    selectedFilterSeen = d.selectedNameFilter();
+    fileModeSeen = d.fileMode();
     return chosenFile;
   }
   void ShowError(QWidget*, const QString& text) override { errors << text; }

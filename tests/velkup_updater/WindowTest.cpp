@@ -125,10 +125,10 @@ TEST_F(Window, ControlsStandAsLaidOutWithTheirCaptionsAndFirstStartState) {
   EXPECT_TRUE(dialogs.errors.isEmpty());
 
   // The driver belongs to the window, polls every 500 ms and is closed.
-  ASSERT_NE(form.CommDrv(), nullptr);
-  EXPECT_EQ(form.CommDrv()->parent(), &form);
-  EXPECT_EQ(form.CommDrv()->PollingDelay(), 500);
-  EXPECT_FALSE(form.CommDrv()->Connected());
+  const auto* drv = form.findChild<TCommDrv*>("CommDrv1");
+  ASSERT_NE(drv, nullptr);
+  EXPECT_EQ(drv->PollingDelay(), 500);
+  EXPECT_FALSE(drv->Connected());
 
   // Tab order: Com Port group, File group, Start, Images To Send group, BV Type group.
   const QStringList expected = {
@@ -212,7 +212,7 @@ TEST_F(Window, StoredValuesOutsideTheBoxesOrOfTheWrongTypeAreHandled) {
   EXPECT_TRUE(Get<QCheckBox>(form, "CheckBoxSendValidation")->isChecked());
   EXPECT_FALSE(Get<QCheckBox>(form, "CheckBoxSendEncryption")->isChecked());
   EXPECT_EQ(Get<QLabel>(form, "LabelStatus")->text(), "Ready");
-  EXPECT_EQ(form.CommDrv()->PollingDelay(), 500);
+  EXPECT_EQ(form.findChild<TCommDrv*>("CommDrv1")->PollingDelay(), 500);
 
   form.show();
   form.close();
@@ -231,8 +231,8 @@ TEST_F(Window, OpenDialogOffersBothFiltersAndKeepsTheNameOnCancel) {
   EXPECT_EQ(edit->text(), "/old/image.vkf");
   EXPECT_EQ(dialogs.filtersSeen, (QStringList{"VKF - Files (*.vkf)", "HEX - Files (*.hex)"}));
   EXPECT_EQ(dialogs.suffixSeen, "vkf");
-  EXPECT_EQ(form.OpenDialog().selectedNameFilter(), "VKF - Files (*.vkf)");
-  EXPECT_EQ(form.OpenDialog().fileMode(), QFileDialog::ExistingFile);
+  EXPECT_EQ(dialogs.selectedFilterSeen, "VKF - Files (*.vkf)");
+  EXPECT_EQ(dialogs.fileModeSeen, QFileDialog::ExistingFile);
 
   dialogs.chosenFile = settings.dir.filePath("new.hex");
   QTest::mouseClick(Get<QPushButton>(form, "ButtonOpenFile"), Qt::LeftButton);
@@ -276,9 +276,10 @@ TEST_F(Window, ClosingDuringARunAsksAndStopsAfterTheBlockInFlight) {
 
   EXPECT_EQ(dialogs.confirms, 2);
   EXPECT_FALSE(form.isVisible());
-  EXPECT_FALSE(form.CommDrv()->Connected());
-  QTest::qWait(100);
-  const auto frames = sim.ReceivedFrames();
+  // The port is free again, and the block in flight was the last frame before the test's mark.
+  const auto before = FramesBeforeMark(sim, "COM2");
+  ASSERT_TRUE(before);
+  const auto& frames = *before;
   const size_t blocks = BlockAddresses(frames).size();
   EXPECT_GT(blocks, 0u);
   EXPECT_LT(blocks, 1616u);

@@ -123,6 +123,7 @@ bool TCommDrv::SetHandle(qintptr handle) {
 
 bool TCommDrv::ApplyCOMSettings() {
   if (!Connected()) return false;
+  // The setters take only values of their tables, so every index here is in range.
   static constexpr QSerialPort::Parity kParity[] = {
       QSerialPort::NoParity, QSerialPort::OddParity, QSerialPort::EvenParity,
       QSerialPort::MarkParity, QSerialPort::SpaceParity};
@@ -184,16 +185,19 @@ void TCommDrv::SetBaudRateValue(uint32_t bps) {
 }
 
 void TCommDrv::SetDataBits(TDataBits bits) {
+  if (bits < db5BITS || bits > db8BITS) return;
   dataBits_ = bits;
   ReapplyIfConnected();
 }
 
 void TCommDrv::SetStopBits(TStopBits bits) {
+  if (bits < sb1BITS || bits > sb2BITS) return;
   stopBits_ = bits;
   ReapplyIfConnected();
 }
 
 void TCommDrv::SetParity(TParity parity) {
+  if (parity < ptNONE || parity > ptSPACE) return;
   parity_ = parity;
   ReapplyIfConnected();
 }
@@ -236,9 +240,10 @@ uint32_t TCommDrv::CountRX() {
 
 uint16_t TCommDrv::OutFreeSpace() {
   if (!Connected()) return 0xFFFF;
-  const uint32_t queued =
-      static_cast<uint32_t>(serial_->bytesToWrite()) + DriverQueue(serial_, false);
-  return static_cast<uint16_t>(outBufSize_ - queued);
+  const uint64_t queued =
+      static_cast<uint64_t>(serial_->bytesToWrite()) + DriverQueue(serial_, false);
+  // A queue holding more than OutBufSize (the driver's own buffer is larger) has no room left.
+  return static_cast<uint16_t>(queued >= outBufSize_ ? 0 : outBufSize_ - queued);
 }
 
 bool TCommDrv::FlushBuffers(bool input, bool output) {

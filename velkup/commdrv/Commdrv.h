@@ -102,7 +102,8 @@ class TCommDrv : public QObject {
   uint16_t PollingDelay() const { return pollingDelay_; }
 
   // Setters. Port name and queue sizes change only while closed; the line settings are
-  // applied at once while connected.
+  // applied at once while connected. A data-bit, stop-bit or parity value outside its
+  // enumeration changes nothing.
   void SetPortB(TPortNumber port);
   void SetPortName(const QString& name);
   void SetBaudRate(TBaudRate rate);
@@ -118,6 +119,7 @@ class TCommDrv : public QObject {
 
   // Queues and lines.
   uint32_t CountRX();
+  // OutBufSize minus what waits in the output queue; 0 when the queue holds that much or more.
   uint16_t OutFreeSpace();
   bool FlushBuffers(bool input, bool output);
   TLineStatusSet GetLineStatus();

@@ -91,7 +91,7 @@ TForm1::TForm1(TUserDialogs* dialogs, QWidget* parent)
   OpenDialog_->setNameFilters(
       {QStringLiteral("VKF - Files (*.vkf)"), QStringLiteral("HEX - Files (*.hex)")});
   OpenDialog_->selectNameFilter(OpenDialog_->nameFilters().constFirst());
-  OpenDialog_->setDefaultSuffix(QString::fromLatin1(kOpenDialogDefaultExt));
+  OpenDialog_->setDefaultSuffix(QStringLiteral("vkf"));
 
   connect(ui->ButtonOpenFile, &QPushButton::clicked, this, &TForm1::ButtonOpenFileClick);
   connect(ui->ButtonStart, &QPushButton::clicked, this, &TForm1::ButtonStartClick);

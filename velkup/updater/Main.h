@@ -8,7 +8,6 @@
 #include <QWidget>
 #include <memory>
 
-#include "ImageFile.h"
 #include "UpdateHistory.h"
 
 class QFileDialog;
@@ -26,9 +25,6 @@ class TUserDialogs;
 // "Configuration"), that is $XDG_CONFIG_HOME/Velkup/Configuration.conf on Linux.
 inline constexpr const char* kSettingsOrganization = "Velkup";
 inline constexpr const char* kSettingsApplication = "Configuration";
-// The file dialog's filter as the operator sees it, and its default extension.
-inline constexpr const char* kOpenDialogFilter = "VKF - Files|*.vkf|HEX - Files|*.hex";
-inline constexpr const char* kOpenDialogDefaultExt = "vkf";
 
 class TForm1 : public QWidget {
   Q_OBJECT
@@ -37,10 +33,6 @@ class TForm1 : public QWidget {
   // dialogs answers the boxes and the file dialog; null uses the real ones.
   explicit TForm1(TUserDialogs* dialogs = nullptr, QWidget* parent = nullptr);
   ~TForm1() override;
-
-  TCommDrv* CommDrv() const { return CommDrv1; }
-  TUpdateSequence& Sequence() { return *sequence_; }
-  QFileDialog& OpenDialog() { return *OpenDialog_; }
 
  signals:
   // Every text the status label is given, in order.
