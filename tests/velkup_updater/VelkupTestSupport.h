@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "Main.h"
+#include "Settings.h"
 #include "UserDialogs.h"
 
 namespace velkup::test {

@@ -2,76 +2,18 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QScreen>
-#include <QSettings>
-#include <limits>
 
 #include "Commdrv.h"
+#include "Settings.h"
 #include "UpdateHistory.h"
 #include "UpdateSequence.h"
 #include "UserDialogs.h"
 #include "ui_Main.h"
 
 namespace velkup {
-
-namespace {
-
-const QString kComPort = QStringLiteral("ComPort");
-const QString kBaudRate = QStringLiteral("BaudRate");
-const QString kBVType = QStringLiteral("BVType");
-const QString kFileAddress = QStringLiteral("FileAddress");
-const QString kSendEncryption = QStringLiteral("Send Encryption");
-const QString kSendBVControl = QStringLiteral("Send BVControl");
-const QString kSendValidation = QStringLiteral("Send Validation");
-
-enum class TRead { Missing, Ok, WrongType };
-
-// Stored settings are text on Linux, so the registry's types are checked by content: an integer
-// value is of the right type when it is stored as an integer or as text holding nothing but a
-// decimal 32-bit integer ("7", "-1"); a string value when it is one string (not a list, not
-// binary data). Anything else is "of the wrong type".
-TRead ReadInteger(const QSettings& s, const QString& name, int& out) {
-  if (!s.contains(name)) return TRead::Missing;
-  const QVariant v = s.value(name);
-  bool ok = false;
-  qlonglong n = 0;
-  switch (v.typeId()) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-      n = v.toLongLong(&ok);
-      break;
-    case QMetaType::QString: {
-      const QString text = v.toString();
-      if (!text.isEmpty() && text.trimmed() == text) n = text.toLongLong(&ok, 10);
-      break;
-    }
-    default:
-      break;
-  }
-  if (!ok || n < std::numeric_limits<int32_t>::min() || n > std::numeric_limits<int32_t>::max())
-    return TRead::WrongType;
-  out = static_cast<int>(n);
-  return TRead::Ok;
-}
-
-TRead ReadString(const QSettings& s, const QString& name, QString& out) {
-  if (!s.contains(name)) return TRead::Missing;
-  const QVariant v = s.value(name);
-  if (v.typeId() != QMetaType::QString) return TRead::WrongType;
-  out = v.toString();
-  return TRead::Ok;
-}
-
-QString InvalidType(const QString& name) {
-  return QStringLiteral("Invalid data type for '%1'").arg(name);
-}
-
-}  // namespace
 
 TForm1::TForm1(TUserDialogs* dialogs, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
@@ -105,47 +47,17 @@ int TForm1::SelectedBVType() const {
 }
 
 void TForm1::FormCreate() {
-  {
-    QSettings s(QSettings::NativeFormat, QSettings::UserScope, kSettingsOrganization,
-                kSettingsApplication);
-    // The key is created when it is missing.
-    const QFileInfo file(s.fileName());
-    if (file.isAbsolute() && !file.exists() && QDir().mkpath(file.absolutePath()))
-      QFile(file.filePath()).open(QIODevice::WriteOnly);
-
-    // Each value in turn, only when stored; a value of the wrong type is reported and skipped,
-    // and the others are still read.
-    auto integer = [&](const QString& name, auto apply) {
-      int v = 0;
-      switch (ReadInteger(s, name, v)) {
-        case TRead::Ok:
-          apply(v);
-          break;
-        case TRead::WrongType:
-          dialogs_->ShowError(this, InvalidType(name));
-          break;
-        case TRead::Missing:
-          break;
-      }
-    };
-    integer(kComPort, [&](int v) { ui->ComboBoxComPort->setCurrentIndex(v); });
-    integer(kBaudRate, [&](int v) { ui->ComboBoxBaudRate->setCurrentIndex(v); });
-    integer(kBVType, [&](int v) { ui->ComboBoxBVType->setCurrentIndex(v); });
-    QString file_name;
-    switch (ReadString(s, kFileAddress, file_name)) {
-      case TRead::Ok:
-        ui->EditFileName->setText(file_name);
-        break;
-      case TRead::WrongType:
-        dialogs_->ShowError(this, InvalidType(kFileAddress));
-        break;
-      case TRead::Missing:
-        break;
-    }
-    integer(kSendEncryption, [&](int v) { ui->CheckBoxSendEncryption->setChecked(v != 0); });
-    integer(kSendBVControl, [&](int v) { ui->CheckBoxSendBVImage->setChecked(v != 0); });
-    integer(kSendValidation, [&](int v) { ui->CheckBoxSendValidation->setChecked(v != 0); });
-  }
+  // Each stored value in turn; one of the wrong type is reported and the others still apply.
+  QStringList errors;
+  const TUpdaterChoices c = TUpdaterSettings::Read(errors);
+  for (const QString& e : errors) dialogs_->ShowError(this, e);
+  if (c.comPort) ui->ComboBoxComPort->setCurrentIndex(*c.comPort);
+  if (c.baudRate) ui->ComboBoxBaudRate->setCurrentIndex(*c.baudRate);
+  if (c.bvType) ui->ComboBoxBVType->setCurrentIndex(*c.bvType);
+  if (c.fileAddress) ui->EditFileName->setText(*c.fileAddress);
+  if (c.sendEncryption) ui->CheckBoxSendEncryption->setChecked(*c.sendEncryption);
+  if (c.sendBVControl) ui->CheckBoxSendBVImage->setChecked(*c.sendBVControl);
+  if (c.sendValidation) ui->CheckBoxSendValidation->setChecked(*c.sendValidation);
 
   CommDrv1 = new TCommDrv(this);
   CommDrv1->setObjectName(QStringLiteral("CommDrv1"));
@@ -177,21 +89,16 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::FormClose() {
-  QSettings s(QSettings::NativeFormat, QSettings::UserScope, kSettingsOrganization,
-              kSettingsApplication);
-  if (s.isWritable()) {
-    s.setValue(kComPort, ui->ComboBoxComPort->currentIndex());
-    s.setValue(kBaudRate, ui->ComboBoxBaudRate->currentIndex());
-    s.setValue(kBVType, SelectedBVType());
-    s.setValue(kFileAddress, ui->EditFileName->text());
-    s.setValue(kSendEncryption, ui->CheckBoxSendEncryption->isChecked() ? 1 : 0);
-    s.setValue(kSendBVControl, ui->CheckBoxSendBVImage->isChecked() ? 1 : 0);
-    s.setValue(kSendValidation, ui->CheckBoxSendValidation->isChecked() ? 1 : 0);
-    s.sync();
-  }
-  // The values are written together, so a failure is reported for the first of them.
-  if (!s.isWritable() || s.status() != QSettings::NoError)
-    dialogs_->ShowError(this, QStringLiteral("Failed to set data for '%1'").arg(kComPort));
+  TUpdaterChoices c;
+  c.comPort = ui->ComboBoxComPort->currentIndex();
+  c.baudRate = ui->ComboBoxBaudRate->currentIndex();
+  c.bvType = SelectedBVType();
+  c.fileAddress = ui->EditFileName->text();
+  c.sendEncryption = ui->CheckBoxSendEncryption->isChecked();
+  c.sendBVControl = ui->CheckBoxSendBVImage->isChecked();
+  c.sendValidation = ui->CheckBoxSendValidation->isChecked();
+  QString error;
+  if (!TUpdaterSettings::Write(c, error)) dialogs_->ShowError(this, error);
   CommDrv1->Disconnect();
 }
 

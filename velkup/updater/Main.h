@@ -21,11 +21,6 @@ class TCommDrv;
 class TUpdateSequence;
 class TUserDialogs;
 
-// Where the window keeps its settings: QSettings(NativeFormat, UserScope, "Velkup",
-// "Configuration"), that is $XDG_CONFIG_HOME/Velkup/Configuration.conf on Linux.
-inline constexpr const char* kSettingsOrganization = "Velkup";
-inline constexpr const char* kSettingsApplication = "Configuration";
-
 class TForm1 : public QWidget {
   Q_OBJECT
 
