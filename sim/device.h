@@ -51,7 +51,6 @@ class Device {
   std::array<uint8_t, 3> EscrowMask() const { return escrow_; }
   std::array<uint8_t, 3> SecurityMask() const { return security_; }
   int BarcodeLength() const { return barcodeLength_; }
-  std::string LastBarcode() const { return lastBarcode_; }
   bool InDownloadMode() const { return downloadMode_; }
   uint8_t BlockPower() const { return blockPower_; }
   void SetBlockPower(uint8_t p) { blockPower_ = p; }

@@ -47,13 +47,6 @@ size_t AnnouncedAnswerLength(const std::vector<uint8_t>& frame) {
   return size_t(frame[3]) << 8 | frame[4];
 }
 
-size_t AnnouncedRequestLength(const std::vector<uint8_t>& frame) {
-  if (frame.size() < 3) return 0;
-  if (frame[2] != 0) return frame[2];
-  if (frame.size() < 7) return 0;
-  return size_t(frame[5]) << 8 | frame[6];
-}
-
 std::vector<uint8_t> MakeAnswer(uint8_t address, const std::vector<uint8_t>& data) {
   std::vector<uint8_t> f;
   const size_t shortLen = data.size() + 5;

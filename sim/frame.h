@@ -32,10 +32,9 @@ bool CheckCodeOk(const std::vector<uint8_t>& frame);
 // Appends the check code over the whole vector, low byte first.
 void AppendCheckCode(std::vector<uint8_t>& frame);
 
-// Total length a frame announces: byte 2, or for byte 2 = 0 the 16-bit length (high byte first)
-// in bytes 3-4 (answer) or 5-6 (request). 0 while too few bytes are there to tell.
+// Total length an answer announces: byte 2, or for byte 2 = 0 the 16-bit length (high byte
+// first) in bytes 3-4. 0 while too few bytes are there to tell.
 size_t AnnouncedAnswerLength(const std::vector<uint8_t>& frame);
-size_t AnnouncedRequestLength(const std::vector<uint8_t>& frame);
 
 // An answer frame around its data bytes: 02 addr L data crc when it fits into 255 bytes,
 // otherwise the extended form 02 addr 00 Lhi Llo data crc.

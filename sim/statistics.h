@@ -10,10 +10,8 @@
 namespace bvsim {
 
 constexpr int kStatDenominations = 20;
-// Size of the whole answer frame and of its data (everything between the extended length
-// bytes and the check code).
+// Size of the whole answer frame.
 constexpr size_t kStatisticsFrameSize = 4363;
-constexpr size_t kStatisticsDataSize = kStatisticsFrameSize - 7;
 constexpr uint8_t kStatisticsType = 5;
 
 // Counters over 10,000 inserted bills (179 bytes on the line).
