@@ -3,7 +3,8 @@
 # lintian (errors fail, warnings are listed), desktop-file-validate and appstreamcli on the
 # installed files; then unpacks every package into a temporary root (dpkg -x) and runs the
 # installed programs from there, offscreen, against the installed bvsim: Velkor's start-up search
-# must find the validator (seen in its session log), Velkup's window must start, and
+# must find the validator (seen in its session log), Velkup's window must start (seen in the
+# settings file it creates), and
 # velkup-batch, when packaged, must update a validator.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -92,13 +93,17 @@ sed 's/^/    /' "$work"/state/Velkor/logs/velkor-*.log
 kill "$velkor_pid"
 echo "Velkor found the validator (session log above)"
 
+# Velkup's window reads the remembered choices when it is built and creates their file when it is
+# missing: that file appearing, with the program still running, is the window having started.
 "$root/usr/bin/velkup" >"$work/velkup.out" 2>&1 &
 velkup_pid=$!
 pids+=("$velkup_pid")
-sleep 2
-kill -0 "$velkup_pid" || fail "Velkup's window did not stay open: $(cat "$work/velkup.out")"
+velkup_conf=$work/config/Velkup/Configuration.conf
+wait_for 30 test -e "$velkup_conf" ||
+  fail "Velkup's window did not start: $(cat "$work/velkup.out")"
+kill -0 "$velkup_pid" || fail "Velkup ended: $(cat "$work/velkup.out")"
 kill "$velkup_pid"
-echo "Velkup's window started"
+echo "Velkup's window started (it created $(basename "$velkup_conf"))"
 
 if [ -x "$root/usr/bin/velkup-batch" ]; then
   srec_cat -generate 0xB000 0x1B000 -repeat-string "Velkup firmware " \
