@@ -6,11 +6,15 @@
 //      wall time against the line time of every byte sent and received      (<= 1.02x)
 //      and the CPU of the updater's thread meanwhile                        (<= 2 % of a core)
 //   4. CPU of the updater's thread while a read waits on a silent validator (<= 2 % of a core)
+//   5. files that are no image: /dev/zero, /dev/urandom, a pipe and 200 MB of repeated records
+//      refused, and the largest file taken (valid records up to the size cap) loaded (<= 1 s each)
 // With --full-paced, step 3 runs the full update (1,872 blocks, about 4.5 minutes).
+#include <sys/stat.h>
 #include <time.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <chrono>
 #include <cstdio>
@@ -29,6 +33,7 @@ using namespace velkup;
 namespace {
 
 using zelnet::test::HexImage;
+using zelnet::test::Record;
 
 double ThreadCpuSeconds() {
   timespec ts{};
@@ -228,6 +233,36 @@ int main(int argc, char** argv) {
     allOk &= ok;
     std::printf("Waiting on a silent line: %.2f s, CPU %.3f %% of one core (target <= 2 %%) %s\n",
                 wall, cpu, Verdict(ok));
+  }
+
+  // 5. Files that are no image, and the largest that may be one.
+  {
+    const std::string line = Record(0, 0xB000, std::vector<uint8_t>(16, 0x5A), "\r\n");
+    std::string chunk;
+    for (int i = 0; i < 4096; ++i) chunk += line;
+    auto repeated = [&](const QString& path, uint64_t size) {
+      std::ofstream out(path.toStdString(), std::ios::binary);
+      for (uint64_t n = 0; n + chunk.size() <= size; n += chunk.size()) out << chunk;
+    };
+    const QString huge = dir.filePath("huge.vkf"), largest = dir.filePath("largest.vkf"),
+                  fifo = dir.filePath("fifo.vkf");
+    repeated(huge, 200'000'000);
+    repeated(largest, kMaxImageFileSize);
+    ::mkfifo(fifo.toLocal8Bit().constData(), 0600);
+    for (const QString& f :
+         {QStringLiteral("/dev/zero"), QStringLiteral("/dev/urandom"), fifo, huge, largest}) {
+      TImageMemory memory;
+      QString sha256;
+      QElapsedTimer t;
+      t.start();
+      const TLoadResult r = LoadUpdateImage(f, memory, sha256);
+      const double ms = static_cast<double>(t.nsecsElapsed()) * 1e-6;
+      const bool ok = ms <= 1000 && r.Ok() == (f == largest);
+      allOk &= ok;
+      std::printf("%-26s %s in %.1f ms (target <= 1000 ms) %s\n",
+                  QFileInfo(f).fileName().toLocal8Bit().constData(), r.Ok() ? "loaded" : "refused",
+                  ms, Verdict(ok));
+    }
   }
   return allOk ? 0 : 1;
 }
