@@ -68,13 +68,13 @@ inline bvsim::Fault RefusedBlock(uint32_t address, uint8_t code) {
 }
 
 // What the simulator received before a mark the test sends itself on `port` (a COM name or a
-// path) once the program under test is done with it: a request (0x37) that the programs
-// never send. Whatever the program sent arrives before the mark, so what is missing then never
+// path) once the program under test is done with it: a Get Status request (0x31), which Velkup
+// never sends. Whatever the program sent arrives before the mark, so what is missing then never
 // came. Empty when the port could not be opened (the program still holds it) or the mark did not
 // arrive within a generous deadline.
 inline std::optional<std::vector<bvsim::Frame>> FramesBeforeMark(bvsim::Simulator& sim,
                                                                  const QString& port) {
-  constexpr uint8_t kMark = 0x37;
+  constexpr uint8_t kMark = 0x31;
   TCommDrv probe(nullptr);
   probe.SetPortName(port);
   probe.SetBaudRateValue(19200);
