@@ -7,7 +7,8 @@
 //      and the CPU of the updater's thread meanwhile                        (<= 2 % of a core)
 //   4. CPU of the updater's thread while a read waits on a silent validator (<= 2 % of a core)
 //   5. files that are no image: /dev/zero, /dev/urandom, a pipe and 200 MB of repeated records
-//      refused, and the largest file taken (valid records up to the size cap) loaded (<= 1 s each)
+//      refused                                                              (<= 1 s each)
+//      and the time to load the largest file taken (valid records up to the size cap)
 // With --full-paced, step 3 runs the full update (1,872 blocks, about 4.5 minutes).
 #include <sys/stat.h>
 #include <time.h>
@@ -257,11 +258,19 @@ int main(int argc, char** argv) {
       t.start();
       const TLoadResult r = LoadUpdateImage(f, memory, sha256);
       const double ms = static_cast<double>(t.nsecsElapsed()) * 1e-6;
-      const bool ok = ms <= 1000 && r.Ok() == (f == largest);
+      const QByteArray name = QFileInfo(f).fileName().toLocal8Bit();
+      if (f == largest) {
+        // Taken, so read, checked and hashed whole: its time is the reader's speed.
+        const double mb = static_cast<double>(kMaxImageFileSize) / 1e6;
+        allOk &= r.Ok();
+        std::printf("%-12s %.1f MB loaded in %.1f ms, %.0f MB/s %s\n", name.constData(), mb, ms,
+                    mb / ms * 1e3, Verdict(r.Ok()));
+        continue;
+      }
+      const bool ok = ms <= 1000 && !r.Ok();
       allOk &= ok;
-      std::printf("%-26s %s in %.1f ms (target <= 1000 ms) %s\n",
-                  QFileInfo(f).fileName().toLocal8Bit().constData(), r.Ok() ? "loaded" : "refused",
-                  ms, Verdict(ok));
+      std::printf("%-12s refused in %.1f ms (target <= 1000 ms) %s\n", name.constData(), ms,
+                  Verdict(ok));
     }
   }
   return allOk ? 0 : 1;
