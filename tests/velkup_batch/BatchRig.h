@@ -12,6 +12,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <vector>
@@ -27,6 +28,15 @@ struct Finished {
 };
 
 struct BatchRig : ::testing::Test {
+  // A process a failed assertion left running (a --watch run never ends by itself) is killed.
+  ~BatchRig() override {
+    for (QProcess* p : launched_) {
+      p->kill();
+      p->waitForFinished(10000);
+      delete p;
+    }
+  }
+
   QTemporaryDir dir;
   std::vector<std::unique_ptr<bvsim::Simulator>> sims;
   QString image = dir.filePath("firmware.vkf");
@@ -71,6 +81,7 @@ struct BatchRig : ::testing::Test {
     p->setProcessEnvironment(env);
     p->start(QStringLiteral(VELKUP_BATCH), args);
     EXPECT_TRUE(p->waitForStarted(10000));
+    launched_.push_back(p);
     return p;
   }
   Finished Wait(QProcess* p) {
@@ -80,6 +91,7 @@ struct BatchRig : ::testing::Test {
                QString::fromLocal8Bit(p->readAllStandardError())};
     seen.clear();
     searchFrom_ = 0;
+    launched_.erase(std::remove(launched_.begin(), launched_.end(), p), launched_.end());
     delete p;
     return f;
   }
@@ -120,6 +132,7 @@ struct BatchRig : ::testing::Test {
 
  private:
   qsizetype searchFrom_ = 0;
+  std::vector<QProcess*> launched_;
 };
 
 // The frames of one update as the window sends them: from the first Poll to DownloadFinish.
