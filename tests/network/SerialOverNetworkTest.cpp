@@ -7,8 +7,13 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <fstream>
+#include <functional>
 #include <memory>
 
 #include "../velkup_updater/SimSupport.h"
@@ -16,6 +21,7 @@
 #include "HexWriter.h"
 #include "PortNames.h"
 #include "Ser2netRig.h"
+#include "UpdateHistory.h"
 #include "UpdateSequence.h"
 
 using namespace velkup;
@@ -43,6 +49,44 @@ struct SerialOverNetwork : ::testing::Test {
     QString error;
     EXPECT_TRUE(chain->Start(error)) << error.toStdString();
     return i;
+  }
+
+  // Runs Velkup's update sequence on `port` (a COM name or a target) at 19200 baud with the
+  // given images, calling `everyPass` at each pass over the events.
+  struct Update {
+    TRunOutcome outcome;
+    TRunReport report;
+    QStringList statuses;
+  };
+  Update RunUpdate(
+      const QString& port, const std::string& hex,
+      std::function<bool(TImage)> images = [](TImage) { return true; },
+      std::function<void()> everyPass = {}) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath("image.vkf");
+    std::ofstream(file.toStdString()) << hex;
+    QObject owner;
+    auto* drv = new TCommDrv(&owner);
+    drv->SetPollingDelay(500);
+    Update u;
+    TUpdateSequence::TView view;
+    view.SetStatus = [&](const QString& s) { u.statuses << s; };
+    view.SetStartEnabled = [](bool) {};
+    view.BVTypeIndex = [] { return 1; };  // "QB, QC": address 0x03
+    view.ImageChecked = std::move(images);
+    view.ProcessEvents = [&] {
+      QCoreApplication::processEvents();
+      if (everyPass) everyPass();
+    };
+    view.ShowError = [&](const QString& s) { u.statuses << "error: " + s; };
+    TUpdateSequence sequence(*drv, std::move(view));
+    TUpdateOptions options;
+    options.portName = port;
+    options.baudRateIndex = 1;
+    options.fileName = file;
+    u.outcome = sequence.Run(options);
+    u.report = sequence.LastReport();
+    return u;
   }
 
   // The old route: ser2net's raw port with socat's pty in front of it.
@@ -174,6 +218,105 @@ TEST_F(SerialOverNetwork, VelkorsBusResetPulsesTheRemotePortsRts) {
   EXPECT_TRUE(seen.mid(0, high).contains("baud 9600")) << seen.join(", ").toStdString();
   EXPECT_GE(controls[high + 1].ms - controls[high].ms, 30.0);
   form.reset();
+}
+
+// The whole update over RFC 2217: the remote port is served at 9600 and Velkup's 19200 reaches
+// bvsim's pty; every byte arrives as it left, a block of nothing but 0xFF (telnet's IAC) and the
+// check codes and lengths that hold 0xFF included.
+TEST_F(SerialOverNetwork, VelkupUpdatesThroughRfc2217ByteExactAtItsOwnBaudRate) {
+  const int rfc = Serve(Ser2net::Kind::Rfc2217, "9600n81");
+  // The file leaves 0xB100-0xB200 out: that block goes as 256 bytes of 0xFF.
+  const std::string hex = HexImage(0xB000, 0xB100) + HexImage(0xB200, 0x80000);
+  const Update u = RunUpdate(chain->TargetText(rfc), hex);
+  EXPECT_EQ(u.outcome, TRunOutcome::Ready)
+      << u.statuses.join(" | ").toStdString() << FailureText(u.report.images[0]).toStdString();
+  EXPECT_EQ(sim.LineBaud(), 19200u);
+  EXPECT_EQ(u.report.target, chain->TargetText(rfc));
+  EXPECT_EQ(BlockAddresses(sim.ReceivedFrames()).size(), (0x80000u - 0xB000u) / 256);
+  const std::vector<uint8_t> firmware = sim.Firmware();
+  ASSERT_EQ(firmware.size(), 0x80000u);
+  size_t wrong = 0;
+  uint32_t first = 0;
+  for (uint32_t a = 0xB000; a < 0x80000; ++a) {
+    const uint8_t want = a >= 0xB100 && a < 0xB200 ? 0xFF : PatternByte(a);
+    if (firmware[a] != want && wrong++ == 0) first = a;
+  }
+  EXPECT_EQ(wrong, 0u) << "first differing address 0x" << std::hex << first;
+}
+
+// ser2net goes away in the middle of the Encryption image: that image ends as "port lost", the
+// next cannot open the port (its reason recorded), and the run ends without hanging.
+TEST_F(SerialOverNetwork, AServerThatStopsMidUpdateIsAPortLost) {
+  const int rfc = Serve(Ser2net::Kind::Rfc2217);
+  bool stopped = false;
+  const Update u = RunUpdate(
+      chain->TargetText(rfc), HexImage(0xB000, 0x1B000),
+      [](TImage i) { return i != TImage::Validation; },
+      [&] {
+        if (!stopped && BlockAddresses(sim.ReceivedFrames()).size() >= 10) {
+          chain->Stop();
+          stopped = true;
+        }
+      });
+  ASSERT_TRUE(stopped);
+  EXPECT_EQ(u.outcome, TRunOutcome::ImageFailed) << u.statuses.join(" | ").toStdString();
+  const TImageReport& encryption = u.report.images[0];
+  EXPECT_EQ(encryption.failure, TImageFailure::PortLost);
+  EXPECT_GE(encryption.blocksWritten, 10u);
+  EXPECT_LT(encryption.blocksWritten, 32u);
+  EXPECT_EQ(FailureText(encryption), "port lost");
+  const TImageReport& control = u.report.images[1];
+  EXPECT_EQ(control.failure, TImageFailure::PortNotOpen);
+  EXPECT_EQ(FailureText(control),
+            QStringLiteral("port cannot be opened: 127.0.0.1:%1: connection refused")
+                .arg(chain->Port(rfc)));
+}
+
+// velkup-batch on three ser2net ports at once, each its own validator, and a fourth port behind
+// TLS whose server does not know our certificate: that port alone fails, with the reason.
+TEST_F(SerialOverNetwork, VelkupBatchUpdatesThreeNetworkPortsAndFailsTheRefusedOneAlone) {
+  std::vector<std::unique_ptr<bvsim::Simulator>> more;
+  for (int i = 0; i < 3; ++i) {
+    more.push_back(std::make_unique<bvsim::Simulator>(VelkupValidator()));
+    ASSERT_TRUE(more.back()->Start()) << more.back()->LastError();
+  }
+  const int a = chain->Add(more[0]->SlavePath(), Ser2net::Kind::Rfc2217);
+  const int b = chain->Add(more[1]->SlavePath(), Ser2net::Kind::Rfc2217);
+  const int c = chain->Add(more[2]->SlavePath(), Ser2net::Kind::Rfc2217);
+  const int tls = chain->Add(sim.SlavePath(), Ser2net::Kind::Rfc2217Tls);
+  QString error;
+  ASSERT_TRUE(chain->Start(error)) << error.toStdString();
+
+  QTemporaryDir dir;
+  const QString file = dir.filePath("image.vkf");
+  std::ofstream(file.toStdString()) << HexImage(0xB000, 0x1B000);
+  QProcess batch;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("XDG_DATA_HOME", dir.filePath("data"));
+  env.insert("XDG_CONFIG_HOME", chain->Tls().ConfigHome(zelnet::test::TlsBench::Client::Unknown));
+  batch.setProcessEnvironment(env);
+  batch.start(VELKUP_BATCH,
+              {"--port", chain->TargetText(a), "--port", chain->TargetText(b), "--port",
+               chain->TargetText(c), "--port", chain->TargetText(tls), "--images",
+               "encryption,bvcontrol", "--report", dir.filePath("report.json"), file});
+  ASSERT_TRUE(batch.waitForFinished(300000));
+  const QString out = QString::fromLocal8Bit(batch.readAllStandardOutput());
+  EXPECT_EQ(batch.exitCode(), 1) << out.toStdString();
+  for (const auto& s : more) {
+    EXPECT_EQ(BlockAddresses(s->ReceivedFrames()).size(), (0x1B000u - 0xB000u) / 256);
+    const std::vector<uint8_t> firmware = s->Firmware();
+    size_t wrong = 0;
+    for (uint32_t x = 0xB000; x < 0x1B000; ++x) wrong += firmware[x] != PatternByte(x);
+    EXPECT_EQ(wrong, 0u);
+  }
+  EXPECT_TRUE(sim.ReceivedFrames().empty());
+  EXPECT_TRUE(out.contains("TLS: the server refused our certificate")) << out.toStdString();
+  QFile report(dir.filePath("report.json"));
+  ASSERT_TRUE(report.open(QIODevice::ReadOnly));
+  const QJsonArray ports = QJsonDocument::fromJson(report.readAll()).object()["ports"].toArray();
+  ASSERT_EQ(ports.size(), 4);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(ports[i].toObject()["result"].toString(), "ok");
+  EXPECT_EQ(ports[3].toObject()["result"].toString(), "failed");
 }
 
 }  // namespace

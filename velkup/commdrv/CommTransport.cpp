@@ -30,6 +30,7 @@ class QtCommTransport final : public TCommTransport {
   qintptr Handle() const override { return serial_.handle(); }
 
   bool Apply(const TLineSettings& s) override {
+    // TCommDrv's setters take only values of their tables, so every index here is in range.
     static constexpr QSerialPort::Parity kParity[] = {
         QSerialPort::NoParity, QSerialPort::OddParity, QSerialPort::EvenParity,
         QSerialPort::MarkParity, QSerialPort::SpaceParity};
@@ -98,7 +99,8 @@ class QtCommTransport final : public TCommTransport {
     while (total < count) {
       // Give the port no more than the output queue's free space at a time.
       if (serial_.bytesToWrite() == 0 && queued < count) {
-        const uint16_t free = static_cast<uint16_t>(outBufSize - OutQueue());
+        const uint32_t inQueue = OutQueue();
+        const uint32_t free = inQueue >= outBufSize ? 0 : outBufSize - inQueue;
         if (free > 0) {
           const uint32_t chunk = std::min<uint32_t>(free, count - queued);
           const qint64 w = serial_.write(bytes + queued, chunk);

@@ -9,13 +9,15 @@
 #pragma once
 
 #include <QObject>
-#include <QSerialPort>
 #include <QString>
 #include <QTimer>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "CommTransport.h"
 
 namespace velkup {
 
@@ -75,8 +77,12 @@ class TCommDrv : public QObject {
   void Disconnect();
   bool Connected() const;
   // True once the open port has reported that its device went away (a hang-up, an adapter
-  // unplugged); cleared by the next Connect.
+  // unplugged, a network connection dropped); cleared by the next Connect.
   bool LineLost() const { return lineLost_; }
+  // What the last Connect opened or tried (the port name resolved: a device path or a network
+  // target), and why it failed when there is more to say than that the port is not there.
+  QString Target() const { return target_; }
+  QString OpenProblem() const { return openProblem_; }
   // The port's native descriptor, -1 while closed.
   qintptr Handle() const;
   // QSerialPort owns its descriptor and cannot take over one opened elsewhere, nor let go of
@@ -149,15 +155,12 @@ class TCommDrv : public QObject {
   void TimerWndProc();
   void ReapplyIfConnected();
   void SetLine(bool rts, bool on);
-  // Moves what the driver holds into the port's own buffer without waiting.
-  void PullPending();
-  uint32_t TakeAvailable(char* into, uint32_t max);
-  // Whether the port has failed, noting a lost device.
-  bool Failed();
-  // Notes a line that has hung up, after a transfer that fell short.
-  void NoteHangUp();
+  // Notes a line whose device or connection went away.
+  void NoteLost();
 
-  QSerialPort* serial_;
+  std::unique_ptr<TCommTransport> line_;  // the open line; null while closed
+  QString target_;
+  QString openProblem_;
   QTimer* timer_;
   std::vector<uint8_t> receiveBuffer_;
   int32_t pauseCount_ = 0;

@@ -1,5 +1,7 @@
 #include "Main.h"
 
+#include <cstdio>
+
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFileDialog>
@@ -118,6 +120,11 @@ void TForm1::ButtonStartClick() {
   // Every run that reached the line is recorded; a history that cannot be written says so on
   // standard error and nothing more.
   const TRunReport& report = sequence_->LastReport();
+  // Why the port did not open (a TLS refusal, a server that does not answer), once per run.
+  QStringList problems;
+  for (const TImageReport& r : report.images)
+    if (!r.problem.isEmpty() && !problems.contains(r.problem)) problems << r.problem;
+  for (const QString& p : problems) std::fprintf(stderr, "velkup: %s\n", qPrintable(p));
   if (report.sentAnything)
     history_.Record(
         {{started, QStringLiteral("velkup"), report.portName, options.fileName, report}});

@@ -47,7 +47,8 @@ QString FailureText(const TImageReport& r) {
     case TImageFailure::PortLost:
       return QStringLiteral("port lost");
     case TImageFailure::PortNotOpen:
-      return QStringLiteral("port cannot be opened");
+      return r.problem.isEmpty() ? QStringLiteral("port cannot be opened")
+                                 : QStringLiteral("port cannot be opened: ") + r.problem;
     case TImageFailure::Stopped:
       return QStringLiteral("stopped");
   }
@@ -95,6 +96,7 @@ QJsonObject TUpdateHistory::EntryJson(const THistoryEntry& e) {
   o["time"] = e.time.toUTC().toString(Qt::ISODateWithMs);
   o["program"] = e.program;
   o["port"] = e.port;
+  if (!e.run.target.isEmpty() && e.run.target != e.port) o["target"] = e.run.target;
   const QString family = FamilyKey(e.run.bvTypeIndex);
   o["family"] = family.isEmpty() ? QJsonValue() : QJsonValue(family);
   o["baud"] = static_cast<qint64>(e.run.baud);

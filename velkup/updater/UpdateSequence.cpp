@@ -242,12 +242,14 @@ TRunOutcome TUpdateSequence::Update(const TUpdateOptions& options, const uint8_t
       BuildWriteBlockPayload(a, image, ex);
       SendFrame(ex, kWriteBlockPayloadSize);
       const bool open = drv_.Connected();
+      if (!drv_.Target().isEmpty()) report_.target = drv_.Target();
       const size_t got = ReadAnswer(ex, kCommandAnswerMax);
       if (ex[3] != kDownloadAccepted) {
         r.failedBlockAddress = a;
-        if (!open)
+        if (!open) {
           r.failure = TImageFailure::PortNotOpen;
-        else if (drv_.LineLost())
+          r.problem = drv_.OpenProblem();
+        } else if (drv_.LineLost())
           r.failure = TImageFailure::PortLost;
         else if (got < 4)
           r.failure = TImageFailure::NoAnswer;

@@ -62,6 +62,7 @@ struct TImageReport {
   TImageFailure failure = TImageFailure::None;
   uint32_t failedBlockAddress = 0;  // the block that was not written
   uint8_t refusedCode = 0;          // byte 3 of the answer, for Refused
+  QString problem;  // PortNotOpen: why, when there is more to say than "not there" (TLS, ...)
   bool Written() const { return chosen && failure == TImageFailure::None; }
 };
 
@@ -69,6 +70,7 @@ struct TImageReport {
 struct TRunReport {
   std::array<TImageReport, 3> images{};
   QString portName;      // as the driver was given it ("COM1", "/dev/ttyUSB0")
+  QString target;        // what it resolved to ("/dev/ttyUSB0", "rfc2217s://bench3:3001")
   uint32_t baud = 0;     // bits per second
   int bvTypeIndex = -1;  // family at the first frame: 0 "QA", 1 "QB, QC", -1 none
   QString sha256;        // of the image file's bytes, lowercase hexadecimal
