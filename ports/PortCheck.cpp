@@ -164,6 +164,10 @@ QString PermissionFix(const struct stat* st) {
       .arg(group);
 }
 
+QString InUseFix() {
+  return QStringLiteral("end the program that holds it, or name another port");
+}
+
 PortCheck Result(PortState state, QString detail, QString fix = {}) {
   return PortCheck{state, std::move(detail), std::move(fix)};
 }
@@ -228,7 +232,7 @@ PortCheck CheckTarget(const QString& target) {
       case EPERM:
         return Result(PortState::PermissionDenied, ErrnoText(error), PermissionFix(&st));
       case EBUSY:
-        return Result(PortState::InUse, QStringLiteral("in use by another process"));
+        return Result(PortState::InUse, QStringLiteral("in use by another process"), InUseFix());
       case EIO:
       case ENXIO:
       case ENODEV:
@@ -247,11 +251,19 @@ PortCheck CheckTarget(const QString& target) {
   // Holders that did not ask for exclusive use (a lock file, an open file seen in /proc) are
   // named too: a second program on the line would garble both.
   const QString holder = FindHolder(target);
-  if (!holder.isEmpty()) return Result(PortState::InUse, holder);
+  if (!holder.isEmpty()) return Result(PortState::InUse, holder, InUseFix());
   if (held)
     return Result(PortState::InUse,
-                  QStringLiteral("in use by another process (opened for exclusive use)"));
+                  QStringLiteral("in use by another process (opened for exclusive use)"),
+                  InUseFix());
   return Result(PortState::Present, {});
+}
+
+QString PortCheck::Reason() const {
+  const QString words = StateText(state);
+  if (detail.isEmpty() || detail == words) return words;
+  if (detail.startsWith(words)) return detail;
+  return words + QStringLiteral(": ") + detail;
 }
 
 QString StateText(PortState state) {

@@ -22,6 +22,9 @@ struct PortCheck {
   QString fix;     // what the user can do about it, or empty
   // Present, or not checked: nothing speaks against opening it.
   bool Usable() const { return state == PortState::Present || state == PortState::NotChecked; }
+  // The state in words with what was found: "missing: no such file or directory", "in use by
+  // velkor (pid 4242)" (the detail alone where it already says the state).
+  QString Reason() const;
 };
 
 // Checks the target as the programs would open it. A device is opened briefly (without becoming

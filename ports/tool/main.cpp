@@ -118,9 +118,7 @@ int List(bool json) {
     rows.push_back({r.name, r.target.isEmpty() ? QStringLiteral("-") : r.target, where,
                     StateText(check.state)});
     if (r.target.isEmpty() || check.state == PortState::Present) continue;
-    QString note = r.name + QStringLiteral(": ") + StateText(check.state);
-    if (!check.detail.isEmpty() && check.detail != StateText(check.state))
-      note += QStringLiteral(" (") + check.detail + QLatin1Char(')');
+    QString note = r.name + QStringLiteral(": ") + check.Reason();
     if (!check.fix.isEmpty()) note += QStringLiteral("; fix: ") + check.fix;
     notes << note;
   }
