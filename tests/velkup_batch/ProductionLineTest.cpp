@@ -106,10 +106,11 @@ TEST_F(ProductionLine, EveryUnitIsNamedCheckedAndRecordedInTableReportAndHistory
     const QStringList r = lines.filter(Port(i) + "  ");
     return r.isEmpty() ? QString() : r.last();
   };
-  EXPECT_TRUE(lines
-                  .filter(QRegularExpression("^PORT +SERIAL +PART +RESULT +BLOCKS +DURATION +"
-                                             "CAME BACK$"))
-                  .size() == 1)
+  EXPECT_TRUE(
+      lines
+          .filter(QRegularExpression("^PORT +TARGET +SERIAL +PART +RESULT +BLOCKS +DURATION +"
+                                     "CAME BACK$"))
+          .size() == 1)
       << f.out.toStdString();
   EXPECT_TRUE(
       row(0).contains(QRegularExpression("SN-0001 +ZBV-700-EUR +ok +32 .* [2-9]\\.[0-9] s$")))

@@ -35,6 +35,9 @@ TMainForm::TMainForm(Setup setup, QWidget* parent)
   setWindowIcon(QIcon(ProgramPicture(64)));
   ui->MemoMessage->setMaximumBlockCount(kLogLines);
   AddSessionLogMenu(*ui->MemoMessage, SessionRecord, dialogs_);
+  // Which device each COM name of a search meant goes to the session log only: the window's
+  // log keeps its own texts.
+  Link.SetPortRecord([this](const QString& line) { SessionRecord.Add(line); });
   OpenDlg.Filter = QStringLiteral("HEX-Files(*.hex)|*.hex");
   FirmwareImage.fill(0xFF);
   if (setup.Opener) Link.SetOpener(std::move(setup.Opener));

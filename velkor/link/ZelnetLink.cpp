@@ -16,6 +16,12 @@ ZelnetLink::ZelnetLink(LinkHost host, QObject* parent)
 
 ZelnetLink::~ZelnetLink() = default;  // the port object releases the open port
 
+void ZelnetLink::SetPortRecord(std::function<void(const QString&)> record) {
+  SerialPort.OnOpen = [record = std::move(record)](const PortAttempt& attempt) {
+    if (record) record(PortAttemptLine(attempt));
+  };
+}
+
 void ZelnetLink::Log(const QString& line) {
   if (host_.AddMessage) host_.AddMessage(line);
 }

@@ -56,6 +56,10 @@ class ZelnetLink : public QObject {
 
   // How device paths are opened (a test may wrap the real port).
   void SetOpener(TComPort::LineOpener opener) { SerialPort.Opener = std::move(opener); }
+  // Where each open of a COM name is recorded: one line with the target and its source (and why
+  // a device is not there). A failure the user can fix (permission, a port another program
+  // holds) is the open's problem, which the search gives the host's Note with its fix.
+  void SetPortRecord(std::function<void(const QString&)> record);
   // Opens COM + digit at `baud` without probing it, in place of the open port; whether it opened.
   bool OpenPort(char digit, uint32_t baud) { return SerialPort.OpenPort(digit, baud); }
   // Whether a port is open: a search found one and no Bus Reset has closed it since.

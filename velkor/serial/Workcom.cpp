@@ -21,6 +21,24 @@ QString ResolvePortPath(const QString& name) {
   return zelnet_ports::Resolve(name).target;
 }
 
+QString PortAttemptLine(const PortAttempt& a) {
+  QString line = a.where.name + QStringLiteral(": ");
+  line += a.where.target.isEmpty() ? QStringLiteral("no port") : a.where.target;
+  line += QStringLiteral(" (") + zelnet_ports::SourceText(a.where.source) + QLatin1Char(')');
+  // A device simply not there is said here; a failure to fix is the open's problem, noted apart.
+  if (a.opened || a.where.target.isEmpty() ||
+      a.check.state == zelnet_ports::PortState::Unassigned || PortAttemptNeedsFix(a))
+    return line;
+  return line + QStringLiteral(" - ") + a.check.Reason();
+}
+
+bool PortAttemptNeedsFix(const PortAttempt& a) {
+  using zelnet_ports::PortState;
+  if (a.opened || a.where.target.isEmpty()) return false;
+  return a.check.state == PortState::PermissionDenied || a.check.state == PortState::InUse ||
+         a.check.state == PortState::NotSerial;
+}
+
 TComPort::TComPort(const LineFraming& framing)
     : Opener([this](const QString& target) { return OpenLine(target, openProblem_); }),
       framing_(framing) {
@@ -35,11 +53,15 @@ TComPort::~TComPort() = default;
 bool TComPort::OpenPort(char digit, uint32_t baud) {
   ClosePort();
   const QString name = QStringLiteral("COM") + QChar::fromLatin1(digit);
-  lastTarget_ = ResolvePortPath(name);
+  const zelnet_ports::Resolution where = zelnet_ports::Resolve(name);
+  lastTarget_ = where.target;
   openProblem_.clear();
-  std::unique_ptr<SerialLine> line = Opener(lastTarget_);
-  if (!line) return false;
-  if (!line->GetState(Dcb)) return false;
+  std::unique_ptr<SerialLine> line = lastTarget_.isEmpty() ? nullptr : Opener(lastTarget_);
+  if (!line) return Report(where, false);
+  if (!line->GetState(Dcb)) {
+    openProblem_ = QStringLiteral("%1: its line settings cannot be read").arg(lastTarget_);
+    return Report(where, false);
+  }
   Dcb.BaudRate = baud;
   Dcb.ByteSize = 8;
   Dcb.Parity = 0;
@@ -47,10 +69,27 @@ bool TComPort::OpenPort(char digit, uint32_t baud) {
   Dcb.RtsControl = 0;
   if (!line->SetState(Dcb)) {
     openProblem_ = QStringLiteral("%1: refuses %2 baud, 8N1").arg(lastTarget_).arg(baud);
-    return false;
+    return Report(where, false);
   }
   PortHandle = std::move(line);
-  return true;
+  return Report(where, true);
+}
+
+// A device that did not open is checked: a failure the user can fix (permission, a port another
+// program holds, no serial device) becomes the open's problem, with the fix. OnOpen is told of
+// the attempt. Returns `opened`.
+bool TComPort::Report(const zelnet_ports::Resolution& where, bool opened) {
+  PortAttempt attempt{where, opened, {}};
+  if (!opened && !lastTarget_.isEmpty() && openProblem_.isEmpty()) {
+    attempt.check = zelnet_ports::CheckTarget(lastTarget_);
+    if (PortAttemptNeedsFix(attempt)) {
+      openProblem_ = lastTarget_ + QStringLiteral(": ") + attempt.check.Reason();
+      if (!attempt.check.fix.isEmpty())
+        openProblem_ += QStringLiteral("; fix: ") + attempt.check.fix;
+    }
+  }
+  if (OnOpen) OnOpen(attempt);
+  return opened;
 }
 
 void TComPort::ClosePort() {

@@ -11,6 +11,8 @@
 #include <span>
 
 #include "AnswerAssembler.h"
+#include "PortCheck.h"
+#include "PortMap.h"
 #include "SerialLine.h"
 
 namespace velkor {
@@ -20,6 +22,21 @@ inline constexpr int kAnswerBusy = -5;
 
 // The target behind a port name, as the port library resolves it (on Windows the name itself).
 QString ResolvePortPath(const QString& name);
+
+// One open of a COM name: the target and source the port library gave it and, for a device that
+// did not open, the library's check of it (Unassigned when not checked).
+struct PortAttempt {
+  zelnet_ports::Resolution where;
+  bool opened = false;
+  zelnet_ports::PortCheck check;
+};
+
+// The session log's line for an attempt: "COM1: /dev/ttyUSB0 (user map)", with " - " and the
+// reason for a device that is not there.
+QString PortAttemptLine(const PortAttempt& attempt);
+// Whether a user can do something about the failure (permission, another program holding the
+// port, a path that is no serial device), as opposed to a port that is just not there.
+bool PortAttemptNeedsFix(const PortAttempt& attempt);
 
 class TComPort {
  public:
@@ -33,6 +50,9 @@ class TComPort {
   // to OpenLine (NetSerialLine.h), whose reasons OpenProblem() gives; tests may wrap it.
   using LineOpener = std::function<std::unique_ptr<SerialLine>(const QString& target)>;
   LineOpener Opener;
+  // Told of every OpenPort: which target the name led to and how the open went (a failure to fix
+  // is also OpenProblem()).
+  std::function<void(const PortAttempt&)> OnOpen;
 
   // Opens "COM" + digit at the given baud rate with 8 data bits, no parity, one stop bit and RTS
   // low, in place of the port open before, if any. Returns whether a port is open afterwards: not
@@ -70,6 +90,7 @@ class TComPort {
 
  private:
   void DrainRest(SerialLine& line);
+  bool Report(const zelnet_ports::Resolution& where, bool opened);
 
   const LineFraming& framing_;
   QTimer TimerComPort;

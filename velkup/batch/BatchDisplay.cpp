@@ -239,6 +239,11 @@ QString PartText(const TUnitCheck& c) {
   return before;
 }
 
+// The device a port name led to, "-" when it led to none.
+QString TargetText(const TRunReport& run) {
+  return run.target.isEmpty() ? QStringLiteral("-") : run.target;
+}
+
 QString CameBackCell(const TUnitCheck& c) {
   if (!c.verified) return QStringLiteral("-");
   if (!c.after.back) return QStringLiteral("no");
@@ -248,14 +253,15 @@ QString CameBackCell(const TUnitCheck& c) {
 }  // namespace
 
 QString SummaryTable(const QStringList& ports, const std::vector<TUnitRecord>& units) {
-  const QStringList heads = {"PORT", "SERIAL", "PART", "RESULT", "BLOCKS", "DURATION", "CAME BACK"};
+  const QStringList heads = {"PORT",   "TARGET", "SERIAL",   "PART",
+                             "RESULT", "BLOCKS", "DURATION", "CAME BACK"};
   std::vector<QStringList> rows;
   for (size_t i = 0; i < units.size(); ++i) {
     const TUnitRecord& u = units[i];
     uint32_t blocks = 0;
     for (const TImageReport& r : u.run.images) blocks += r.blocksWritten;
-    rows.push_back({ports[static_cast<qsizetype>(i)], SerialText(u.check), PartText(u.check),
-                    UnitResultText(u), QString::number(blocks),
+    rows.push_back({ports[static_cast<qsizetype>(i)], TargetText(u.run), SerialText(u.check),
+                    PartText(u.check), UnitResultText(u), QString::number(blocks),
                     QString::number(u.run.seconds, 'f', 1) + QStringLiteral(" s"),
                     CameBackCell(u.check)});
   }
@@ -269,7 +275,7 @@ QString SummaryTable(const QStringList& ports, const std::vector<TUnitRecord>& u
     for (qsizetype c = 0; c < cells.size(); ++c) {
       const qsizetype w = width[static_cast<size_t>(c)];
       // Numbers to the right, texts to the left; nothing trails the last column.
-      const bool number = c == 4 || c == 5;
+      const bool number = c == 5 || c == 6;
       text += number                 ? cells[c].rightJustified(w)
               : c + 1 < cells.size() ? cells[c].leftJustified(w)
                                      : cells[c];
@@ -292,6 +298,7 @@ QJsonObject UnitJson(const QString& port, const TUnitRecord& u) {
     if (r.chosen) images.append(ImageOutcomeJson(r));
   QJsonObject p;
   p["port"] = port;
+  p["target"] = u.run.target.isEmpty() ? QJsonValue() : QJsonValue(u.run.target);
   p["result"] = u.result;
   if (!u.reason.isEmpty()) p["reason"] = u.reason;
   p["images"] = images;

@@ -201,6 +201,7 @@ TRunOutcome TUpdateSequence::Update(const TUpdateOptions& options, const uint8_t
   // Preparation, by the state of the first Poll answer.
   SetPhase(TPhase::Preparing);
   PollExchange(ex);
+  if (!drv_.Target().isEmpty()) report_.target = drv_.Target();  // the first exchange opened it
   const uint8_t first = ex[3];
   if (first == kStatePowerUp || first == kStateIdling) {
     if (first == kStatePowerUp) {
