@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the Debian packages velkor, velkup (with velkup-batch when it is built) and bvsim into
-# build/packages/. Installs what is missing and builds only the programs first.
+# Builds the Debian packages velkor, velkup (with velkup-batch when it is built), zelnet-ports and
+# bvsim into build/packages/. Installs what is missing and builds only the programs first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
