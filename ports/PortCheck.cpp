@@ -13,10 +13,12 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QStringList>
 #include <cerrno>
 #include <cstring>
 #include <vector>
 
+#include "GensioLine.h"
 #include "Target.h"
 
 namespace zelnet_ports {
@@ -207,12 +209,30 @@ QString FindHolder(const QString& devicePath) {
   return {};
 }
 
-PortCheck CheckTarget(const QString& target) {
+// What a network target offers when it is opened as a program would open it.
+static PortCheck ProbeNetwork(const Target& target) {
+  const NetCheck net = CheckNetTarget(target);
+  if (!net.reachable || !net.problem.isEmpty())
+    return Result(PortState::Unreachable,
+                  net.problem.isEmpty() ? QStringLiteral("no connection") : net.problem);
+  QStringList found{QStringLiteral("connected")};
+  if (net.negotiated) found << QStringLiteral("RFC 2217 negotiated");
+  if (net.tlsVerified) found << QStringLiteral("TLS verified");
+  if (net.baud) found << QStringLiteral("remote port at %1 baud").arg(net.baud);
+  PortCheck check = Result(PortState::Reachable, found.join(QStringLiteral(", ")));
+  check.remoteBaud = net.baud;
+  return check;
+}
+
+PortCheck CheckTarget(const QString& target, bool probeNetwork) {
   if (target.isEmpty()) return Result(PortState::Unassigned, QStringLiteral("no target"));
   QString why;
   const std::optional<Target> parsed = ParseTarget(target, &why);
   if (!parsed) return Result(PortState::NotSerial, why);
-  if (IsNetwork(*parsed)) return Result(PortState::NotChecked, QStringLiteral("not checked"));
+  if (IsNetwork(*parsed)) {
+    if (probeNetwork) return ProbeNetwork(*parsed);
+    return Result(PortState::NotChecked, QStringLiteral("not checked"));
+  }
 
   const QByteArray path = target.toLocal8Bit();
   struct stat st {};
@@ -280,6 +300,10 @@ QString StateText(PortState state) {
       return QStringLiteral("not a serial device");
     case PortState::NotChecked:
       return QStringLiteral("network");
+    case PortState::Reachable:
+      return QStringLiteral("reachable");
+    case PortState::Unreachable:
+      return QStringLiteral("unreachable");
     case PortState::Unassigned:
       break;
   }

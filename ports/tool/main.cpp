@@ -99,7 +99,7 @@ int List(bool json) {
   bool allUsable = true;
   for (int n = 1; n <= kMapPorts; ++n) {
     const Resolution r = Resolve(QStringLiteral("COM%1").arg(n));
-    const PortCheck check = CheckTarget(r.target);
+    const PortCheck check = CheckTarget(r.target, /*probeNetwork=*/true);
     if (!r.target.isEmpty() && !check.Usable()) allUsable = false;
     QString where = SourceText(r.source);
     QJsonObject port{{"name", r.name},
@@ -114,6 +114,7 @@ int List(bool json) {
       port["device"] = a->devicePath;
     if (!check.detail.isEmpty()) port["detail"] = check.detail;
     if (!check.fix.isEmpty()) port["fix"] = check.fix;
+    if (check.remoteBaud) port["remote_baud"] = static_cast<qint64>(check.remoteBaud);
     ports.append(port);
     rows.push_back({r.name, r.target.isEmpty() ? QStringLiteral("-") : r.target, where,
                     StateText(check.state)});

@@ -4,8 +4,15 @@
 // modem lines a pseudo-terminal cannot show.
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
 #include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QThread>
 
 #include "GensioLine.h"
@@ -196,6 +203,51 @@ TEST(NetLineCheck, ShowsWhatTheToolReportsOfAServer) {
       T(QStringLiteral("rfc2217://127.0.0.1:%1").arg(FreeLoopbackPort())));
   EXPECT_FALSE(check.reachable);
   EXPECT_TRUE(check.problem.contains("connection refused")) << check.problem.toStdString();
+}
+
+// zelnet-ports opens each network target of the map as the programs would: a port behind
+// ser2net is reachable with its remote baud rate, one nobody serves makes the status 1.
+TEST(NetLineCheck, ZelnetPortsChecksTheNetworkTargetsOfTheMap) {
+  if (!Ser2net::Available()) GTEST_SKIP() << "ser2net is not installed";
+  PtyPeer device;
+  Ser2net server;
+  const int rfc = server.Add(device.SlavePath(), Ser2net::Kind::Rfc2217, "19200n81");
+  QString error;
+  ASSERT_TRUE(server.Start(error)) << error.toStdString();
+  QTemporaryDir config;
+  ASSERT_TRUE(QDir().mkpath(config.filePath("zelnet")));
+  const auto writeMap = [&](const QString& text) {
+    QFile map(config.filePath("zelnet/ports.conf"));
+    ASSERT_TRUE(map.open(QIODevice::WriteOnly));
+    map.write(text.toUtf8());
+  };
+  const auto run = [&](const QStringList& args, QString& out) {
+    QProcess tool;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", config.path());
+    for (int n = 1; n <= 8; ++n) env.remove(QStringLiteral("ZELNET_COM%1").arg(n));
+    tool.setProcessEnvironment(env);
+    tool.start(ZELNET_PORTS_TOOL, args);
+    EXPECT_TRUE(tool.waitForFinished(60000)) << tool.errorString().toStdString();
+    out = QString::fromUtf8(tool.readAllStandardOutput());
+    return tool.exitCode();
+  };
+  writeMap(QStringLiteral("COM1 = %1\nCOM2 = rfc2217://127.0.0.1:%2\n")
+               .arg(server.TargetText(rfc))
+               .arg(FreeLoopbackPort()));
+  QString out;
+  EXPECT_EQ(run({}, out), 1) << out.toStdString();
+  EXPECT_TRUE(
+      out.contains("COM1: reachable: connected, RFC 2217 negotiated, remote port at 19200 "
+                   "baud"))
+      << out.toStdString();
+  EXPECT_TRUE(out.contains("COM2: unreachable")) << out.toStdString();
+
+  writeMap(QStringLiteral("COM1 = %1\n").arg(server.TargetText(rfc)));
+  EXPECT_EQ(run({"--json"}, out), 0) << out.toStdString();
+  const QJsonObject com1 = QJsonDocument::fromJson(out.toUtf8())["ports"].toArray()[0].toObject();
+  EXPECT_EQ(com1["state"].toString(), "reachable");
+  EXPECT_EQ(com1["remote_baud"].toInt(), 19200);
 }
 
 TEST(NetLineSignals, RtsAndDtrReachTheRemotePortInOrderWithoutWaitingForAnAcknowledgement) {
